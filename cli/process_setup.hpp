@@ -1,0 +1,4 @@
+#pragma once
+
+// Makes the process safe to run before anything is printed or opened.
+void prepareProcess();

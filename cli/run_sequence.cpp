@@ -1,0 +1,97 @@
+#include "run_sequence.hpp"
+
+#include "messages.hpp"
+#include "word_parsing.hpp"
+
+#include "../link/request_frame.hpp"
+#include "../link/serial_link.hpp"
+
+namespace {
+
+constexpr int kMinWordCount = 3;
+constexpr int kMaxWordCount = 3 + static_cast<int>(kMaxDataBytes);
+constexpr int kFirstDataPosition = 3;
+
+// Reads the ID and data words into the request. On failure prints the message
+// and gives its status; Ok means every word was read.
+ExitStatus readIdAndData(int wordCount, const char* const* words, SendRequest& request)
+{
+    const HexWord id = parseHexWord(words[2]);
+    if (id.status != HexWordStatus::Valid) {
+        printBadId(words[2]);
+        return ExitStatus::BadIdArgument;
+    }
+    request.arbitrationId = id.value;
+
+    for (int position = kFirstDataPosition; position < wordCount; ++position) {
+        const HexWord data = parseHexWord(words[position]);
+        if (data.status == HexWordStatus::NotHex) {
+            printBadData(position, words[position]);
+            return ExitStatus::BadDataArgument;
+        }
+        // A value too wide for 32 bits is above 0xFF as surely as 0x100 is.
+        if (data.status == HexWordStatus::TooWide || data.value > 0xFFu) {
+            printDataByteTooLarge(position, words[position]);
+            return ExitStatus::DataByteTooLarge;
+        }
+        request.data[request.dataCount++] = static_cast<std::uint8_t>(data.value);
+    }
+    return ExitStatus::Ok;
+}
+
+}  // namespace
+
+ExitStatus runSequence(int wordCount, const char* const* words)
+{
+    printBanner();
+    if (wordCount < kMinWordCount || wordCount > kMaxWordCount) {
+        printWrongArgumentCount(wordCount);
+        printUsage();
+        return ExitStatus::WrongArgumentCount;
+    }
+
+    const char* portWord = words[1];
+    SendRequest request;
+    SerialLink link;
+    bool opened = false;
+    if (isDevicePathWord(portWord)) {
+        opened = link.openDevicePath(portWord);
+    } else {
+        const PortWord port = parsePortWord(portWord);
+        if (!port.valid) {
+            printBadPort(portWord);
+            return ExitStatus::BadPortArgument;
+        }
+        request.portNumber = port.portNumber;
+        opened = link.open(port.portNumber);
+    }
+    if (!opened) {
+        printPortOpenFailed(portWord);
+        return ExitStatus::PortOpenFailed;
+    }
+    printPortOpened(portWord);
+
+    const ExitStatus argumentStatus = readIdAndData(wordCount, words, request);
+    if (argumentStatus != ExitStatus::Ok) {
+        // Nothing was configured or sent; the port is let go untouched.
+        link.close();
+        return argumentStatus;
+    }
+
+    const RequestFrame frame = encodeRequestFrame(request);
+    link.configure();
+    link.clearReceived();
+    link.send(frame);
+    printSent(request.arbitrationId, request.data, request.dataCount);
+
+    const Acknowledgment acknowledgment = link.awaitAcknowledgment();
+    if (acknowledgment.received) {
+        printReceived(acknowledgment.value);
+    } else {
+        printNoAcknowledgment();
+    }
+
+    link.clearReceived();
+    link.close();
+    return acknowledgment.received ? ExitStatus::Ok : ExitStatus::NoAcknowledgment;
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+// Runs a program as a separate process and collects what it printed and how it
+// ended, with a time limit so that a hung run fails its test instead of the suite.
+
+#include <string>
+#include <vector>
+
+enum class StdoutMode {
+    Capture,         // a pipe read to the end
+    Closed,          // descriptor 1 closed before the program starts
+    FirstLineOnly,   // a pipe whose reader goes away after the first line, as `| head -1`
+};
+
+struct ProcessOptions {
+    StdoutMode stdoutMode = StdoutMode::Capture;
+    int timeoutMs = 20000;
+};
+
+struct ProcessResult {
+    bool started = false;
+    bool timedOut = false;
+    int exitCode = -1;   // -1 unless the process exited normally
+    int signal = 0;      // the signal that ended it, if any
+    std::string out;
+    std::string err;
+    double elapsedMs = 0;
+};
+
+ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});
+
+// The text with every CR LF turned into LF, for output that passed through a
+// Windows console.
+std::string withUnixLineEnds(const std::string& text);
