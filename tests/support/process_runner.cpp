@@ -3,18 +3,40 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
+#include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The program's path as execvp would find it along PATH.
+std::string resolveProgram(const std::string& name)
+{
+    if (name.find('/') != std::string::npos) {
+        return name;
+    }
+    const char* path = getenv("PATH");
+    std::string directories = path != nullptr ? path : "/usr/bin:/bin";
+    std::size_t start = 0;
+    while (start <= directories.size()) {
+        std::size_t colon = directories.find(':', start);
+        if (colon == std::string::npos) {
+            colon = directories.size();
+        }
+        const std::string candidate = directories.substr(start, colon - start) + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+        start = colon + 1;
+    }
+    return name;
+}
 
 double millisecondsSince(Clock::time_point start)
 {
@@ -32,29 +54,37 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
         return result;
     }
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    if (options.stdoutMode == StdoutMode::Closed) {
-        posix_spawn_file_actions_addclose(&actions, 1);
-    } else {
-        posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-    }
-    posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
-
     std::vector<char*> args;
     for (const std::string& arg : argv) {
         args.push_back(const_cast<char*>(arg.c_str()));
     }
     args.push_back(nullptr);
+    // Resolved before the fork: between fork and exec only plain system calls.
+    const std::string program = resolveProgram(argv.at(0));
 
     const Clock::time_point start = Clock::now();
-    pid_t pid = 0;
-    const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int input = open("/dev/null", O_RDONLY);
+        dup2(input, 0);
+        if (options.stdoutMode == StdoutMode::Closed) {
+            close(1);
+        } else {
+            dup2(outPipe[1], 1);
+        }
+        dup2(errPipe[1], 2);
+        if (options.runAsUid >= 0) {
+            const gid_t group = static_cast<gid_t>(options.runAsUid);
+            if (setgroups(0, nullptr) != 0 || setgid(group) != 0 || setuid(static_cast<uid_t>(options.runAsUid)) != 0) {
+                _exit(126);
+            }
+        }
+        execv(program.c_str(), args.data());
+        _exit(127);
+    }
     close(outPipe[1]);
     close(errPipe[1]);
-    if (spawned != 0) {
+    if (pid < 0) {
         close(outPipe[0]);
         close(errPipe[0]);
         return result;
@@ -102,7 +132,8 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    result.elapsedMs = millisecondsSince(start);
+    result.endedAt = Clock::now();
+    result.elapsedMs = std::chrono::duration<double, std::milli>(result.endedAt - start).count();
     if (WIFEXITED(status)) {
         result.exitCode = WEXITSTATUS(status);
     } else if (WIFSIGNALED(status)) {

@@ -3,6 +3,7 @@
 // Runs a program as a separate process and collects what it printed and how it
 // ended, with a time limit so that a hung run fails its test instead of the suite.
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@ enum class StdoutMode {
 struct ProcessOptions {
     StdoutMode stdoutMode = StdoutMode::Capture;
     int timeoutMs = 20000;
+    int runAsUid = -1;  // when root: the user (and group of the same number) to run as
 };
 
 struct ProcessResult {
@@ -25,6 +27,7 @@ struct ProcessResult {
     std::string out;
     std::string err;
     double elapsedMs = 0;
+    std::chrono::steady_clock::time_point endedAt;  // when the process was seen to end
 };
 
 ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});

@@ -1,0 +1,17 @@
+# Cross-build for 64-bit Windows with Debian's MinGW-w64 (g++-mingw-w64-x86-64).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(VELMORAN_MINGW_PREFIX x86_64-w64-mingw32)
+# The posix threading flavour of the compiler, which GoogleTest needs.
+find_program(CMAKE_CXX_COMPILER NAMES ${VELMORAN_MINGW_PREFIX}-g++-posix ${VELMORAN_MINGW_PREFIX}-g++ REQUIRED)
+find_program(CMAKE_RC_COMPILER NAMES ${VELMORAN_MINGW_PREFIX}-windres REQUIRED)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${VELMORAN_MINGW_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# No MinGW runtime DLL beside the executable: it must run on a clean Windows machine.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")

@@ -1,0 +1,48 @@
+#pragma once
+
+// One exchange as the CAN interface plays it: take in a request frame, then answer
+// (or not) the way the chosen behaviour says, recording what was seen.
+
+#include <chrono>
+#include <cstdint>
+#include <vector>
+
+#include <termios.h>
+
+#include "request_frame.hpp"
+#include "standin_port.hpp"
+
+struct DeviceBehaviour {
+    bool reply = true;
+    std::uint8_t replyByte = 0x06;
+    int replyDelayMs = 0;
+    std::vector<std::uint8_t> extraBytes;  // sent straight after the reply byte
+    bool hangUpAfterFrame = false;         // close the device's end once the frame is in
+    bool flood = false;                    // reply with bytes without pause until the line is let go
+};
+
+using StandInClock = std::chrono::steady_clock;
+
+struct ExchangeRecord {
+    std::vector<std::uint8_t> received;
+    bool frameComplete = false;
+    DecodedFrame frame;
+    StandInClock::time_point frameCompleteAt;
+    termios settingsAtFrame {};
+    bool replied = false;
+    StandInClock::time_point repliedAt;
+};
+
+// Waits up to `timeoutMs` (forever when negative) for a frame, then acts out the
+// behaviour. Gives false when no frame came in time. A frame with a bad length
+// byte ends as soon as the line has been quiet for a few milliseconds.
+bool serveExchange(StandInPort& port, const DeviceBehaviour& behaviour, ExchangeRecord& record, int timeoutMs);
+
+// True once no program holds the line's lock (the tool locks it while open).
+bool lineReleased(const StandInPort& port);
+// Closing the device's end hangs the line up and loses a reply still in flight:
+// before that, give the tool up to `timeoutMs` to let go.
+void waitUntilLineReleased(const StandInPort& port, int timeoutMs);
+
+// Appends whatever has reached the device since, without waiting.
+void collectLateBytes(const StandInPort& port, ExchangeRecord& record);

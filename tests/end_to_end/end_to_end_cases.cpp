@@ -1,0 +1,125 @@
+#include "end_to_end_cases.hpp"
+
+namespace {
+
+const std::string kHead = "Program to select CAN ID for download, Version 1.00\n"
+                          "Opened serial port {port} successfully\n";
+
+DeviceBehaviour replying(std::uint8_t value, int delayMs = 0, std::vector<std::uint8_t> extra = {})
+{
+    DeviceBehaviour behaviour;
+    behaviour.replyByte = value;
+    behaviour.replyDelayMs = delayMs;
+    behaviour.extraBytes = extra;
+    return behaviour;
+}
+
+DeviceBehaviour silent()
+{
+    DeviceBehaviour behaviour;
+    behaviour.reply = false;
+    return behaviour;
+}
+
+DeviceBehaviour hangingUp()
+{
+    DeviceBehaviour behaviour;
+    behaviour.hangUpAfterFrame = true;
+    return behaviour;
+}
+
+DeviceBehaviour flooding(std::uint8_t value)
+{
+    DeviceBehaviour behaviour = replying(value);
+    behaviour.flood = true;
+    return behaviour;
+}
+
+const std::vector<std::uint8_t> kTypicalFrame = {0x09, 0x36, 0x26, 0x1F, 0xFF, 0xFF, 0xF0, 0x01, 0x02};
+const std::vector<std::uint8_t> kShortFrame = {0x07, 0x4A, 0x26, 0x00, 0x00, 0x01, 0x23};
+const std::string kTypicalSent = "Sent ID: 0x1FFFFFF0 Data: 0x01 0x02 ";
+const std::string kShortSent = "Sent ID: 0x00000123 Data: ";
+const std::string kNoAck = "\nNo acknowledgment received\n";
+
+std::vector<EndToEndCase> buildCases()
+{
+    const std::vector<std::string> typical = {"{port}", "0x1FFFFFF0", "0x01", "0x02"};
+    const std::vector<std::string> shortRequest = {"{port}", "0x123"};
+    return {
+        {"TypicalRun", typical, replying(0x06), LineSetup::Fresh, true,
+         kHead + kTypicalSent + "\nReceived: 0x06 \n", 0, kTypicalFrame, false},
+        {"NoDataBytes", shortRequest, replying(0x06), LineSetup::Fresh, true,
+         kHead + kShortSent + "\nReceived: 0x06 \n", 0, kShortFrame, false},
+        {"EightDataBytes", {"{port}", "0", "1", "2", "3", "4", "5", "6", "7", "8"}, replying(0x06),
+         LineSetup::Fresh, true,
+         kHead + "Sent ID: 0x00000000 Data: 0x01 0x02 0x03 0x04 0x05 0x06 0x07 0x08 \nReceived: 0x06 \n", 0,
+         {0x0F, 0x4A, 0x26, 0x00, 0x00, 0x00, 0x00, 1, 2, 3, 4, 5, 6, 7, 8}, false},
+        {"IdWordForms", {"{port}", "  1fffffff", "C8", "-0"}, replying(0x06), LineSetup::Fresh, true,
+         kHead + "Sent ID: 0x1FFFFFFF Data: 0xC8 0x00 \nReceived: 0x06 \n", 0,
+         {0x09, 0x0A, 0x26, 0x1F, 0xFF, 0xFF, 0xFF, 0xC8, 0x00}, false},
+        {"ControlByteValuesPassUnchanged", {"{port}", "ffffffff", "0x03", "0x0A", "0x0D", "0x11", "0x13", "0x7F", "0xFF"},
+         replying(0x06), LineSetup::Fresh, true,
+         kHead + "Sent ID: 0xFFFFFFFF Data: 0x03 0x0A 0x0D 0x11 0x13 0x7F 0xFF \nReceived: 0x06 \n", 0,
+         {0x0E, 0xDE, 0x26, 0xFF, 0xFF, 0xFF, 0xFF, 0x03, 0x0A, 0x0D, 0x11, 0x13, 0x7F, 0xFF}, false},
+        {"ReplyByte00", shortRequest, replying(0x00), LineSetup::Fresh, true,
+         kHead + kShortSent + "\nReceived: 0x00 \n", 0, kShortFrame, false},
+        {"ReplyByte03", shortRequest, replying(0x03), LineSetup::Fresh, true,
+         kHead + kShortSent + "\nReceived: 0x03 \n", 0, kShortFrame, false},
+        {"ReplyByte0D", shortRequest, replying(0x0D), LineSetup::Fresh, true,
+         kHead + kShortSent + "\nReceived: 0x0D \n", 0, kShortFrame, false},
+        {"ReplyByte11", shortRequest, replying(0x11), LineSetup::Fresh, true,
+         kHead + kShortSent + "\nReceived: 0x11 \n", 0, kShortFrame, false},
+        {"ReplyByte13", shortRequest, replying(0x13), LineSetup::Fresh, true,
+         kHead + kShortSent + "\nReceived: 0x13 \n", 0, kShortFrame, false},
+        {"TwoByteReplyFirstCounts", typical, replying(0xA5, 0, {0x5A}), LineSetup::Fresh, true,
+         kHead + kTypicalSent + "\nReceived: 0xA5 \n", 0, kTypicalFrame, false},
+        {"StaleByteIsPurged", typical, silent(), LineSetup::StaleByte, true,
+         kHead + kTypicalSent + kNoAck, 7, kTypicalFrame, false},
+        {"SilentDevice", typical, silent(), LineSetup::Fresh, true, kHead + kTypicalSent + kNoAck, 7, kTypicalFrame,
+         false},
+        {"ReplyAfter2ms", typical, replying(0x06, 2), LineSetup::Fresh, true,
+         kHead + kTypicalSent + "\nReceived: 0x06 \n", 0, kTypicalFrame, false},
+        {"ReplyAfter50ms", typical, replying(0x06, 50), LineSetup::Fresh, true, kHead + kTypicalSent + kNoAck, 7,
+         kTypicalFrame, false},
+        {"HangUpAfterFrame", typical, hangingUp(), LineSetup::Fresh, true, kHead + kTypicalSent + kNoAck, 7,
+         kTypicalFrame, false},
+        {"FloodingDevice", typical, flooding(0x77), LineSetup::Fresh, true,
+         kHead + kTypicalSent + "\nReceived: 0x77 \n", 0, kTypicalFrame, false},
+        {"BadIdWithPortOpen", {"{port}", "xyz", "0x01"}, silent(), LineSetup::Fresh, false,
+         kHead + "Second argument not a valid hex number: xyz\n", 4, {}, false},
+        {"BarePrefixId", {"{port}", "0x"}, silent(), LineSetup::Fresh, false,
+         kHead + "Second argument not a valid hex number: 0x\n", 4, {}, false},
+        {"IdTooWideIsNotCut", {"{port}", "123456789"}, silent(), LineSetup::Fresh, false,
+         kHead + "Second argument not a valid hex number: 123456789\n", 4, {}, false},
+        {"BadDataWord", {"{port}", "0x1", "0x2", "zz", "0x3"}, silent(), LineSetup::Fresh, false,
+         kHead + "Argument 4 is not a valid hex number: zz\n", 5, {}, false},
+        {"BarePrefixData", {"{port}", "0x1", "0X"}, silent(), LineSetup::Fresh, false,
+         kHead + "Argument 3 is not a valid hex number: 0X\n", 5, {}, false},
+        {"DataByte100", {"{port}", "0x1", "100", "zz"}, silent(), LineSetup::Fresh, false,
+         kHead + "Argument 3 is greater than oxFF: 100\n", 6, {}, false},
+        {"DataByteMinusOne", {"{port}", "0x1", "-1"}, silent(), LineSetup::Fresh, false,
+         kHead + "Argument 3 is greater than oxFF: -1\n", 6, {}, false},
+        {"DataByteTooWide", {"{port}", "0x1", "0x01", "123456789"}, silent(), LineSetup::Fresh, false,
+         kHead + "Argument 4 is greater than oxFF: 123456789\n", 6, {}, false},
+        {"LockedByAnotherProgram", typical, silent(), LineSetup::LockedByOther, false,
+         "Program to select CAN ID for download, Version 1.00\nError opening serial port {port}\n", 3, {}, true},
+    };
+}
+
+}  // namespace
+
+const std::vector<EndToEndCase>& endToEndCases()
+{
+    static const std::vector<EndToEndCase> cases = buildCases();
+    return cases;
+}
+
+std::string withPortWord(const std::string& text, const std::string& portWord)
+{
+    const std::string marker = "{port}";
+    std::string result = text;
+    for (std::size_t at = result.find(marker); at != std::string::npos; at = result.find(marker, at + portWord.size())) {
+        result.replace(at, marker.size(), portWord);
+    }
+    return result;
+}

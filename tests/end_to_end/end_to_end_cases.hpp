@@ -1,0 +1,33 @@
+#pragma once
+
+// The end-to-end table: the real tool against the stand-in device, one row per
+// behaviour. The same rows run against the native build and the Windows build.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "exchange.hpp"
+
+enum class LineSetup {
+    Fresh,          // a fresh port, nothing waiting
+    StaleByte,      // a byte waits in the receive buffer before the run
+    LockedByOther,  // another program holds the port's lock
+};
+
+struct EndToEndCase {
+    const char* name;
+    std::vector<std::string> words;  // after the program's name; "{port}" is the port word
+    DeviceBehaviour behaviour;
+    LineSetup setup;
+    bool expectFrame;                // false: nothing may reach the device
+    std::string expectedOut;         // "{port}" stands for the port word as typed
+    int expectedExit;
+    std::vector<std::uint8_t> expectedReceived;
+    bool posixOnly;
+};
+
+const std::vector<EndToEndCase>& endToEndCases();
+
+// The text with every "{port}" replaced by the port word.
+std::string withPortWord(const std::string& text, const std::string& portWord);

@@ -1,0 +1,97 @@
+#include "standin_harness.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kDeviceWaitMs = 15000;
+
+std::string hexBytes(const std::vector<std::uint8_t>& bytes)
+{
+    std::string text;
+    char cell[4];
+    for (std::uint8_t byte : bytes) {
+        std::snprintf(cell, sizeof cell, "%02X ", static_cast<unsigned>(byte));
+        text += cell;
+    }
+    return text;
+}
+
+}  // namespace
+
+EndToEndRun runOf(const EndToEndCase& row)
+{
+    EndToEndRun run;
+    run.words = row.words;
+    run.behaviour = row.behaviour;
+    run.setup = row.setup;
+    run.expectFrame = row.expectFrame;
+    return run;
+}
+
+EndToEndOutcome runAgainstStandIn(const ToolCommand& tool, StandInPort& port, const std::string& portWord,
+                                  const EndToEndRun& run)
+{
+    EndToEndOutcome outcome;
+    int lockHolder = -1;
+    if (run.setup == LineSetup::StaleByte) {
+        const std::uint8_t stale = 0x55;
+        EXPECT_EQ(write(port.controller, &stale, 1), 1);
+        // Give the byte time to pass into the terminal side's receive buffer.
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    } else if (run.setup == LineSetup::LockedByOther) {
+        lockHolder = open(port.terminalPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        EXPECT_GE(lockHolder, 0);
+        EXPECT_EQ(flock(lockHolder, LOCK_EX | LOCK_NB), 0);
+    }
+
+    std::thread device;
+    if (run.expectFrame) {
+        device = std::thread([&] { outcome.served = serveExchange(port, run.behaviour, outcome.record, kDeviceWaitMs); });
+    }
+
+    std::vector<std::string> argv = tool.prefix;
+    for (const std::string& word : run.words) {
+        argv.push_back(withPortWord(word, portWord));
+    }
+    outcome.process = runProcess(argv, run.options);
+
+    if (device.joinable()) {
+        device.join();
+    }
+    collectLateBytes(port, outcome.record);
+    if (lockHolder >= 0) {
+        close(lockHolder);
+    }
+    return outcome;
+}
+
+void expectCaseHolds(const EndToEndCase& row, const EndToEndOutcome& outcome, const std::string& portWord,
+                     const ToolCommand& tool)
+{
+    ASSERT_TRUE(outcome.process.started);
+    ASSERT_FALSE(outcome.process.timedOut);
+    const std::string out = tool.windowsConsole ? withUnixLineEnds(outcome.process.out) : outcome.process.out;
+    EXPECT_EQ(out, withPortWord(row.expectedOut, portWord));
+    EXPECT_EQ(outcome.process.exitCode, row.expectedExit);
+    if (!tool.windowsConsole) {
+        EXPECT_EQ(outcome.process.err, "");
+    }
+    EXPECT_EQ(outcome.served, row.expectFrame);
+    EXPECT_EQ(hexBytes(outcome.record.received), hexBytes(row.expectedReceived));
+    if (row.expectFrame) {
+        EXPECT_EQ(outcome.record.frame.status, FrameDecodeStatus::Ok);
+    }
+}
+
+void PrintTo(const EndToEndCase& row, std::ostream* os)
+{
+    *os << row.name;
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+// Runs the real tool once against a stand-in device on a pseudo-terminal, with
+// the device serving the exchange on a thread of its own meanwhile.
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "end_to_end_cases.hpp"
+#include "exchange.hpp"
+#include "process_runner.hpp"
+#include "standin_port.hpp"
+
+struct ToolCommand {
+    std::vector<std::string> prefix;  // the program, and any words before the tool's own
+    FreshPortFlavour flavour = FreshPortFlavour::Linux;
+    bool windowsConsole = false;      // its output may come back with CR LF line ends
+};
+
+struct EndToEndOutcome {
+    ProcessResult process;
+    ExchangeRecord record;
+    bool served = false;  // the device saw a frame
+};
+
+struct EndToEndRun {
+    std::vector<std::string> words;  // "{port}" stands for the port word
+    DeviceBehaviour behaviour;
+    LineSetup setup = LineSetup::Fresh;
+    bool expectFrame = true;
+    ProcessOptions options;
+};
+
+EndToEndOutcome runAgainstStandIn(const ToolCommand& tool, StandInPort& port, const std::string& portWord,
+                                  const EndToEndRun& run);
+
+// Checks output, exit code and the bytes the device received against the row.
+void expectCaseHolds(const EndToEndCase& row, const EndToEndOutcome& outcome, const std::string& portWord,
+                     const ToolCommand& tool);
+
+// Names the row in test output.
+void PrintTo(const EndToEndCase& row, std::ostream* os);
+
+// Gives the row's run.
+EndToEndRun runOf(const EndToEndCase& row);
