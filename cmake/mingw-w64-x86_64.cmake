@@ -3,8 +3,10 @@ set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
 set(VELMORAN_MINGW_PREFIX x86_64-w64-mingw32)
-# The posix threading flavour of the compiler, which GoogleTest needs.
+# The posix threading flavour of the compilers, which GoogleTest needs; C for
+# GoogleTest's own project.
 find_program(CMAKE_CXX_COMPILER NAMES ${VELMORAN_MINGW_PREFIX}-g++-posix ${VELMORAN_MINGW_PREFIX}-g++ REQUIRED)
+find_program(CMAKE_C_COMPILER NAMES ${VELMORAN_MINGW_PREFIX}-gcc-posix ${VELMORAN_MINGW_PREFIX}-gcc REQUIRED)
 find_program(CMAKE_RC_COMPILER NAMES ${VELMORAN_MINGW_PREFIX}-windres REQUIRED)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${VELMORAN_MINGW_PREFIX})
@@ -15,3 +17,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # No MinGW runtime DLL beside the executable: it must run on a clean Windows machine.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+
+# Tests of the cross-built programs run under Wine.
+find_program(VELMORAN_WINE64 NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
+find_program(VELMORAN_WINE64 NAMES wine64)
+if(VELMORAN_WINE64)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${VELMORAN_WINE64})
+endif()

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Checks the Windows executable: check-exe.sh EXE OBJDUMP STRINGS
+# It must import nothing but Windows' own DLLs (so it runs on a clean machine with
+# no MinGW runtime) and carry its version resource.
+set -euo pipefail
+exe=$1
+objdump=$2
+strings=$3
+failed=0
+
+imports=$("$objdump" -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p')
+[ -n "$imports" ] || { echo "no import table found in $exe"; exit 1; }
+while read -r dll; do
+  case ${dll,,} in
+    kernel32.dll|msvcrt.dll|api-ms-win-crt-*.dll|ucrtbase.dll) echo "import ok: $dll" ;;
+    *) echo "unexpected import: $dll"; failed=1 ;;
+  esac
+done <<<"$imports"
+
+resource=$("$strings" -el "$exe")
+for expected in "Program to select CAN ID for download" FileVersion ProductVersion 1.0.0.0; do
+  if grep -qxF -- "$expected" <<<"$resource"; then
+    echo "resource ok: $expected"
+  else
+    echo "missing from the version resource: $expected"
+    failed=1
+  fi
+done
+exit $failed
