@@ -24,22 +24,6 @@ StandInPort openPort()
     return port;
 }
 
-const EndToEndCase& rowNamed(const std::string& name)
-{
-    for (const EndToEndCase& row : endToEndCases()) {
-        if (row.name == name) {
-            return row;
-        }
-    }
-    ADD_FAILURE() << "no row " << name;
-    return endToEndCases().front();
-}
-
-double millisecondsBetween(StandInClock::time_point from, StandInClock::time_point to)
-{
-    return std::chrono::duration<double, std::milli>(to - from).count();
-}
-
 class NativeEndToEnd : public ::testing::TestWithParam<EndToEndCase> {};
 
 TEST_P(NativeEndToEnd, MatchesRow)

@@ -26,6 +26,22 @@ std::string hexBytes(const std::vector<std::uint8_t>& bytes)
 
 }  // namespace
 
+const EndToEndCase& rowNamed(const std::string& name)
+{
+    for (const EndToEndCase& row : endToEndCases()) {
+        if (row.name == name) {
+            return row;
+        }
+    }
+    ADD_FAILURE() << "no row " << name;
+    return endToEndCases().front();
+}
+
+double millisecondsBetween(StandInClock::time_point from, StandInClock::time_point to)
+{
+    return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
 EndToEndRun runOf(const EndToEndCase& row)
 {
     EndToEndRun run;

@@ -39,6 +39,11 @@ EndToEndOutcome runAgainstStandIn(const ToolCommand& tool, StandInPort& port, co
 void expectCaseHolds(const EndToEndCase& row, const EndToEndOutcome& outcome, const std::string& portWord,
                      const ToolCommand& tool);
 
+// The table's row of that name.
+const EndToEndCase& rowNamed(const std::string& name);
+
+double millisecondsBetween(StandInClock::time_point from, StandInClock::time_point to);
+
 // Names the row in test output.
 void PrintTo(const EndToEndCase& row, std::ostream* os);
 
