@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the native build with its end-to-end table
-# against the stand-in device, and the Windows build cross-compiled with MinGW-w64,
+# against the stand-in device, the same under the sanitizers, and the Windows build cross-compiled with MinGW-w64,
 # its unit tests and the same table run under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -22,6 +22,12 @@ fi
 cmake --preset default
 cmake --build --preset default
 ctest --preset default
+
+# The whole native suite again, end-to-end cases included, with AddressSanitizer
+# and UndefinedBehaviorSanitizer in the tool and the tests: any report fails it.
+cmake --preset asan
+cmake --build --preset asan
+ctest --preset asan
 if [ $windows_leg = yes ]; then
   ctest --preset mingw
 fi

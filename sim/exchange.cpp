@@ -120,16 +120,16 @@ bool serveExchange(StandInPort& port, const DeviceBehaviour& behaviour, Exchange
     record.frameCompleteAt = StandInClock::now();
     record.settingsAtFrame = currentTerminalSettings(port);
 
-    if (behaviour.hangUpAfterFrame) {
-        close(port.controller);
-        port.controller = -1;
-        return true;
-    }
-    if (!behaviour.reply) {
+    if (!behaviour.reply && !behaviour.hangUpAfterFrame) {
         return true;
     }
     if (behaviour.replyDelayMs > 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(behaviour.replyDelayMs));
+    }
+    if (behaviour.hangUpAfterFrame) {
+        close(port.controller);
+        port.controller = -1;
+        return true;
     }
     record.repliedAt = StandInClock::now();
     record.replied = true;

@@ -21,10 +21,11 @@ DeviceBehaviour silent()
     return behaviour;
 }
 
-DeviceBehaviour hangingUp()
+DeviceBehaviour hangingUp(int delayMs = 0)
 {
     DeviceBehaviour behaviour;
     behaviour.hangUpAfterFrame = true;
+    behaviour.replyDelayMs = delayMs;
     return behaviour;
 }
 
@@ -45,6 +46,9 @@ std::vector<EndToEndCase> buildCases()
 {
     const std::vector<std::string> typical = {"{port}", "0x1FFFFFF0", "0x01", "0x02"};
     const std::vector<std::string> shortRequest = {"{port}", "0x123"};
+    // Longer than a Windows command line can be, so POSIX only.
+    const std::string longZeros(100000, '0');
+    const std::string longWide(100000, 'f');
     return {
         {"TypicalRun", typical, replying(0x06), LineSetup::Fresh, true,
          kHead + kTypicalSent + "\nReceived: 0x06 \n", 0, kTypicalFrame, false},
@@ -83,6 +87,8 @@ std::vector<EndToEndCase> buildCases()
          kTypicalFrame, false},
         {"HangUpAfterFrame", typical, hangingUp(), LineSetup::Fresh, true, kHead + kTypicalSent + kNoAck, 7,
          kTypicalFrame, false},
+        {"DeviceDisappearsWhileWaiting", typical, hangingUp(4), LineSetup::Fresh, true,
+         kHead + kTypicalSent + kNoAck, 7, kTypicalFrame, false},
         {"FloodingDevice", typical, flooding(0x77), LineSetup::Fresh, true,
          kHead + kTypicalSent + "\nReceived: 0x77 \n", 0, kTypicalFrame, false},
         {"BadIdWithPortOpen", {"{port}", "xyz", "0x01"}, silent(), LineSetup::Fresh, false,
@@ -101,6 +107,12 @@ std::vector<EndToEndCase> buildCases()
          kHead + "Argument 3 is greater than oxFF: -1\n", 6, {}, false},
         {"DataByteTooWide", {"{port}", "0x1", "0x01", "123456789"}, silent(), LineSetup::Fresh, false,
          kHead + "Argument 4 is greater than oxFF: 123456789\n", 6, {}, false},
+        {"LongIdWord", {"{port}", longZeros + "1FFFFFF0", "0x01", "0x02"}, replying(0x06), LineSetup::Fresh, true,
+         kHead + kTypicalSent + "\nReceived: 0x06 \n", 0, kTypicalFrame, true},
+        {"LongDataWordTooWide", {"{port}", "0x1", longWide}, silent(), LineSetup::Fresh, false,
+         kHead + "Argument 3 is greater than oxFF: " + longWide + "\n", 6, {}, true},
+        {"LongDataWordNotHex", {"{port}", "0x1", "0x" + std::string(100000, 'z')}, silent(), LineSetup::Fresh, false,
+         kHead + "Argument 3 is not a valid hex number: 0x" + std::string(100000, 'z') + "\n", 5, {}, true},
         {"LockedByAnotherProgram", typical, silent(), LineSetup::LockedByOther, false,
          "Program to select CAN ID for download, Version 1.00\nError opening serial port {port}\n", 3, {}, true},
     };

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -98,7 +99,7 @@ TEST(ExchangeTiming, SilentDeviceGetsTheWholeReadWindow)
 
 TEST(ExchangeTiming, HangUpAndFloodEndPromptly)
 {
-    for (const char* name : {"HangUpAfterFrame", "FloodingDevice"}) {
+    for (const char* name : {"HangUpAfterFrame", "DeviceDisappearsWhileWaiting", "FloodingDevice"}) {
         StandInPort port = openPort();
         const EndToEndCase& row = rowNamed(name);
         const EndToEndOutcome outcome = runAgainstStandIn(kNativeTool, port, port.terminalPath, runOf(row));
@@ -132,22 +133,120 @@ TEST(PortSafety, RegularFileUnderDevIsNeverWritten)
     unlink(path);
 }
 
+// Runs as an ordinary user with access to the port: root passes the exclusive
+// flag, and an ordinary user is what a flag left behind would lock out.
+ProcessOptions asOrdinaryUser(const StandInPort& port)
+{
+    ProcessOptions options;
+    if (geteuid() == 0) {
+        constexpr int kNobody = 65534;
+        EXPECT_EQ(chown(port.terminalPath.c_str(), kNobody, kNobody), 0);
+        options.runAsUid = kNobody;
+    }
+    return options;
+}
+
+// The port was purged, unlocked and closed as usual: the next ordinary run works.
+void expectPortLetGo(StandInPort& port)
+{
+    EXPECT_TRUE(lineReleased(port));
+    EndToEndRun next = runOf(rowNamed("TypicalRun"));
+    next.options = asOrdinaryUser(port);
+    const EndToEndOutcome outcome = runAgainstStandIn(kNativeTool, port, port.terminalPath, next);
+    EXPECT_EQ(outcome.process.exitCode, 0) << outcome.process.out;
+}
+
 TEST(PortSafety, OrdinaryUserRunsAgainAndAgain)
 {
     StandInPort port = openPort();
-    ProcessOptions options;
-    if (geteuid() == 0) {
-        // Root passes the exclusive flag; an ordinary user is what it locks out.
-        constexpr int kNobody = 65534;
-        ASSERT_EQ(chown(port.terminalPath.c_str(), kNobody, kNobody), 0);
-        options.runAsUid = kNobody;
-    }
+    const ProcessOptions options = asOrdinaryUser(port);
     for (int round = 0; round < 3; ++round) {
         EndToEndRun run = runOf(rowNamed("TypicalRun"));
         run.options = options;
         const EndToEndOutcome outcome = runAgainstStandIn(kNativeTool, port, port.terminalPath, run);
         EXPECT_EQ(outcome.process.exitCode, 0) << "round " << round << ": " << outcome.process.out;
     }
+    closeStandInPort(port);
+}
+
+struct OutputFaultCase {
+    const char* name;
+    StdoutMode stdoutMode;
+    const char* row;
+};
+
+void PrintTo(const OutputFaultCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class OutputGoesAway : public ::testing::TestWithParam<OutputFaultCase> {};
+
+// Output that fails must not cut the exchange short: the frame goes out, the port
+// is let go as usual, and the exit code still tells what the line did.
+TEST_P(OutputGoesAway, ExchangeStillCompletes)
+{
+    const OutputFaultCase& c = GetParam();
+    const EndToEndCase& row = rowNamed(c.row);
+    StandInPort port = openPort();
+    EndToEndRun run = runOf(row);
+    run.options = asOrdinaryUser(port);
+    run.options.stdoutMode = c.stdoutMode;
+    const EndToEndOutcome outcome = runAgainstStandIn(kNativeTool, port, port.terminalPath, run);
+    EXPECT_EQ(outcome.process.signal, 0);
+    EXPECT_EQ(outcome.process.exitCode, row.expectedExit);
+    // Nothing meant for the console may go out on the line.
+    EXPECT_EQ(outcome.record.received, row.expectedReceived);
+    expectPortLetGo(port);
+    closeStandInPort(port);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, OutputGoesAway,
+    ::testing::Values(OutputFaultCase {"ClosedStdoutAcknowledged", StdoutMode::Closed, "TypicalRun"},
+                      OutputFaultCase {"ClosedStdoutSilent", StdoutMode::Closed, "SilentDevice"},
+                      OutputFaultCase {"ReaderLeavesAcknowledged", StdoutMode::FirstLineOnly, "TypicalRun"},
+                      OutputFaultCase {"ReaderLeavesSilent", StdoutMode::FirstLineOnly, "SilentDevice"}),
+    [](const ::testing::TestParamInfo<OutputFaultCase>& info) { return std::string(info.param.name); });
+
+// Fills the line towards the device until it takes no more, as a device that has
+// stopped reading leaves it. The kernel moves bytes along behind the writer, so
+// fill again after a pause until nothing more goes in.
+void fillOutgoingLine(const StandInPort& port)
+{
+    termios raw = currentTerminalSettings(port);
+    cfmakeraw(&raw);
+    tcsetattr(port.lineHolder, TCSANOW, &raw);
+    const std::uint8_t junk = 0xEE;
+    for (int round = 0; round < 50; ++round) {
+        int accepted = 0;
+        while (write(port.lineHolder, &junk, 1) == 1) {
+            ++accepted;
+        }
+        if (accepted == 0) {
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
+    ADD_FAILURE() << "the line never filled up";
+}
+
+TEST(Faults, OutputThatNeverDrainsEndsWithinTheTimeOuts)
+{
+    StandInPort port = openPort();
+    fillOutgoingLine(port);
+    EndToEndRun run = runOf(rowNamed("SilentDevice"));
+    run.expectFrame = false;  // the device reads nothing
+    const EndToEndOutcome outcome = runAgainstStandIn(kNativeTool, port, port.terminalPath, run);
+    EXPECT_EQ(outcome.process.out, withPortWord(rowNamed("SilentDevice").expectedOut, port.terminalPath));
+    EXPECT_EQ(outcome.process.exitCode, 7);
+    // The write time-out for 9 bytes is 650 ms, the read window 11 ms; the upper
+    // bound only catches a run that waits without end.
+    EXPECT_GE(outcome.process.elapsedMs, 600.0);
+    EXPECT_LT(outcome.process.elapsedMs, 3000.0);
+    ExchangeRecord junk;
+    collectLateBytes(port, junk);
+    expectPortLetGo(port);
     closeStandInPort(port);
 }
 
