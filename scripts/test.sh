@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the native build with its end-to-end table
 # against the stand-in device, the same under the sanitizers, and the Windows build cross-compiled with MinGW-w64,
-# its unit tests and the same table run under Wine.
+# its unit tests and the same table run under Wine, and the fuzz targets.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -30,4 +30,14 @@ cmake --build --preset asan
 ctest --preset asan
 if [ $windows_leg = yes ]; then
   ctest --preset mingw
+fi
+
+# The libFuzzer targets, about half a minute each; a crash or a mismatch fails the run.
+if command -v clang++ >/dev/null; then
+  scripts/fuzz.sh "${FUZZ_SECONDS:-30}"
+elif [ "${CI:-}" = true ]; then
+  echo "CI: fuzzing needs clang++" >&2
+  exit 1
+else
+  echo "clang++ is missing: skipping the fuzz targets" >&2
 fi

@@ -26,4 +26,12 @@ for expected in "Program to select CAN ID for download" FileVersion ProductVersi
     failed=1
   fi
 done
+# Small enough to mail around and to copy onto a production-line PC in a moment.
+size=$(stat -c %s "$exe")
+if [ "$size" -le $((400 * 1024)) ]; then
+  echo "size ok: $size bytes"
+else
+  echo "too large: $size bytes, more than 400 KiB"
+  failed=1
+fi
 exit $failed
