@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -86,15 +87,22 @@ INSTANTIATE_TEST_SUITE_P(ModemFlags, LineSettings,
                              return std::string(info.param.name);
                          });
 
+// The device sees the frame a little after it went out, and later still when the
+// machine is busy, which shortens the wait it measures; a tool that waits the whole
+// window shows it in one of a few runs, one that cuts the window short never does.
 TEST(ExchangeTiming, SilentDeviceGetsTheWholeReadWindow)
 {
-    StandInPort port = openPort();
-    const EndToEndOutcome outcome =
-        runAgainstStandIn(kNativeTool, port, port.terminalPath, runOf(rowNamed("SilentDevice")));
-    ASSERT_TRUE(outcome.served);
-    EXPECT_EQ(outcome.process.exitCode, 7);
-    EXPECT_GE(millisecondsBetween(outcome.record.frameCompleteAt, outcome.process.endedAt), 10.0);
-    closeStandInPort(port);
+    double longestWait = 0;
+    for (int attempt = 0; attempt < 5 && longestWait < 10.0; ++attempt) {
+        StandInPort port = openPort();
+        const EndToEndOutcome outcome =
+            runAgainstStandIn(kNativeTool, port, port.terminalPath, runOf(rowNamed("SilentDevice")));
+        ASSERT_TRUE(outcome.served);
+        EXPECT_EQ(outcome.process.exitCode, 7);
+        longestWait = std::max(longestWait, millisecondsBetween(outcome.record.frameCompleteAt, outcome.process.endedAt));
+        closeStandInPort(port);
+    }
+    EXPECT_GE(longestWait, 10.0);
 }
 
 TEST(ExchangeTiming, HangUpAndFloodEndPromptly)

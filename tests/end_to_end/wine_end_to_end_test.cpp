@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -173,16 +174,23 @@ TEST(WineLineSettings, AreRaw115200With8N1AndKeepHardwareFlowControl)
     }
 }
 
+// The device sees the frame a little after it went out, and later still when the
+// machine is busy, which shortens the wait it measures; a tool that waits the whole
+// window shows it in one of a few runs, one that cuts the window short never does.
 TEST(WineTiming, SilentDeviceGetsTheWholeReadWindow)
 {
     REQUIRE_WINE();
-    StandInPort port = openComPort(kHighPort);
-    const EndToEndOutcome outcome =
-        runAgainstStandIn(windowsTool(), port, comWord(kHighPort), runOf(rowNamed("SilentDevice")));
-    ASSERT_TRUE(outcome.served);
-    EXPECT_EQ(outcome.process.exitCode, 7);
-    EXPECT_GE(millisecondsBetween(outcome.record.frameCompleteAt, outcome.process.endedAt), 10.0);
-    closeStandInPort(port);
+    double longestWait = 0;
+    for (int attempt = 0; attempt < 5 && longestWait < 10.0; ++attempt) {
+        StandInPort port = openComPort(kHighPort);
+        const EndToEndOutcome outcome =
+            runAgainstStandIn(windowsTool(), port, comWord(kHighPort), runOf(rowNamed("SilentDevice")));
+        ASSERT_TRUE(outcome.served);
+        EXPECT_EQ(outcome.process.exitCode, 7);
+        longestWait = std::max(longestWait, millisecondsBetween(outcome.record.frameCompleteAt, outcome.process.endedAt));
+        closeStandInPort(port);
+    }
+    EXPECT_GE(longestWait, 10.0);
 }
 
 }  // namespace
