@@ -34,8 +34,9 @@ struct ExchangeRecord {
 };
 
 // Waits up to `timeoutMs` (forever when negative) for a frame, then acts out the
-// behaviour. Gives false when no frame came in time. A frame with a bad length
-// byte ends as soon as the line has been quiet for a few milliseconds.
+// behaviour. Gives false when nothing came in time. A frame with a bad length byte
+// ends with the bytes read so far; one cut short ends once the line has been quiet
+// for a few milliseconds.
 bool serveExchange(StandInPort& port, const DeviceBehaviour& behaviour, ExchangeRecord& record, int timeoutMs);
 
 // True once no program holds the line's lock (the tool locks it while open).

@@ -55,6 +55,18 @@ double millisecondsBetween(StandInClock::time_point from, StandInClock::time_poi
     return std::chrono::duration<double, std::milli>(to - from).count();
 }
 
+void expectRaw115200With8N1(const termios& seen)
+{
+    EXPECT_EQ(cfgetispeed(&seen), static_cast<speed_t>(B115200));
+    EXPECT_EQ(cfgetospeed(&seen), static_cast<speed_t>(B115200));
+    EXPECT_EQ(seen.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(seen.c_cflag & (PARENB | CSTOPB), 0u);
+    EXPECT_NE(seen.c_cflag & CREAD, 0u);
+    EXPECT_EQ(seen.c_lflag & (ICANON | ECHO | ECHONL | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(seen.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP | PARMRK | IXON | IXOFF | IXANY | BRKINT), 0u);
+    EXPECT_EQ(seen.c_oflag & OPOST, 0u);
+}
+
 EndToEndRun runOf(const EndToEndCase& row)
 {
     EndToEndRun run;

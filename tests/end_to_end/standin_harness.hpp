@@ -39,6 +39,10 @@ EndToEndOutcome runAgainstStandIn(const ToolCommand& tool, StandInPort& port, co
 void expectCaseHolds(const EndToEndCase& row, const EndToEndOutcome& outcome, const std::string& portWord,
                      const ToolCommand& tool);
 
+// Checks that the line was set to 115200 baud 8N1, raw both ways, as the device
+// saw it while the frame arrived.
+void expectRaw115200With8N1(const termios& seen);
+
 // The table's row of that name.
 const EndToEndCase& rowNamed(const std::string& name);
 

@@ -162,13 +162,7 @@ TEST(WineLineSettings, AreRaw115200With8N1AndKeepHardwareFlowControl)
         ASSERT_TRUE(outcome.served);
         EXPECT_EQ(outcome.process.exitCode, 0);
         const termios& seen = outcome.record.settingsAtFrame;
-        EXPECT_EQ(cfgetispeed(&seen), static_cast<speed_t>(B115200));
-        EXPECT_EQ(cfgetospeed(&seen), static_cast<speed_t>(B115200));
-        EXPECT_EQ(seen.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
-        EXPECT_EQ(seen.c_cflag & (PARENB | CSTOPB), 0u);
-        EXPECT_EQ(seen.c_lflag & (ICANON | ECHO | ISIG), 0u);
-        EXPECT_EQ(seen.c_iflag & (ICRNL | INLCR | IGNCR | IXON | IXOFF), 0u);
-        EXPECT_EQ(seen.c_oflag & OPOST, 0u);
+        expectRaw115200With8N1(seen);
         EXPECT_EQ(seen.c_cflag & CRTSCTS, flowControl);
         closeStandInPort(port);
     }
