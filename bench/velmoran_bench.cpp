@@ -79,6 +79,7 @@ struct DeviceLoop {
     DeviceLoop(StandInPort& standIn, const DeviceBehaviour& chosen) : port(standIn), behaviour(chosen)
     {
         thread = std::thread([this] {
+            requestPromptScheduling();
             for (;;) {
                 {
                     std::lock_guard<std::mutex> guard(lock);

@@ -4,6 +4,8 @@
 #include <thread>
 
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -92,6 +94,13 @@ void flood(const StandInPort& port, std::uint8_t value)
 }
 
 }  // namespace
+
+void requestPromptScheduling()
+{
+    sched_param priority {};
+    priority.sched_priority = 1;
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &priority);
+}
 
 bool lineReleased(const StandInPort& port)
 {

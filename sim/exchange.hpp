@@ -39,6 +39,12 @@ struct ExchangeRecord {
 // for a few milliseconds.
 bool serveExchange(StandInPort& port, const DeviceBehaviour& behaviour, ExchangeRecord& record, int timeoutMs);
 
+// A real device answers on its own clock; on a loaded machine the stand-in's thread
+// could be scheduled late and reply after the window through no fault of the tool.
+// Asks for real-time priority for the calling thread where the machine allows it;
+// where it does not, the thread runs as it is. Not for a thread that floods.
+void requestPromptScheduling();
+
 // True once no program holds the line's lock (the tool locks it while open).
 bool lineReleased(const StandInPort& port);
 // Closing the device's end hangs the line up and loses a reply still in flight:

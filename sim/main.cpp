@@ -162,6 +162,7 @@ int main(int argc, char** argv)
     sigaction(SIGINT, &stop, nullptr);
     sigaction(SIGTERM, &stop, nullptr);
 
+    requestPromptScheduling();
     std::printf("%s\n", port.terminalPath.c_str());
     std::fflush(stdout);
 

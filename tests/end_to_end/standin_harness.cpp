@@ -6,8 +6,6 @@
 #include <thread>
 
 #include <fcntl.h>
-#include <pthread.h>
-#include <sched.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -24,17 +22,6 @@ std::string hexBytes(const std::vector<std::uint8_t>& bytes)
         text += cell;
     }
     return text;
-}
-
-// A real device answers on its own clock; on a loaded test machine the stand-in's
-// thread could be scheduled late and reply after the window through no fault of
-// the tool. Real-time priority keeps it prompt where the machine allows it; where
-// it does not, the thread runs as it is.
-void respondPromptly()
-{
-    sched_param priority {};
-    priority.sched_priority = 1;
-    pthread_setschedparam(pthread_self(), SCHED_FIFO, &priority);
 }
 
 }  // namespace
@@ -97,7 +84,7 @@ EndToEndOutcome runAgainstStandIn(const ToolCommand& tool, StandInPort& port, co
     if (run.expectFrame) {
         device = std::thread([&] {
             if (!run.behaviour.flood) {
-                respondPromptly();
+                requestPromptScheduling();
             }
             outcome.served = serveExchange(port, run.behaviour, outcome.record, kDeviceWaitMs);
         });
