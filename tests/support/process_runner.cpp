@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -14,29 +13,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// The program's path as execvp would find it along PATH.
-std::string resolveProgram(const std::string& name)
-{
-    if (name.find('/') != std::string::npos) {
-        return name;
-    }
-    const char* path = getenv("PATH");
-    std::string directories = path != nullptr ? path : "/usr/bin:/bin";
-    std::size_t start = 0;
-    while (start <= directories.size()) {
-        std::size_t colon = directories.find(':', start);
-        if (colon == std::string::npos) {
-            colon = directories.size();
-        }
-        const std::string candidate = directories.substr(start, colon - start) + "/" + name;
-        if (access(candidate.c_str(), X_OK) == 0) {
-            return candidate;
-        }
-        start = colon + 1;
-    }
-    return name;
-}
 
 double millisecondsSince(Clock::time_point start)
 {
@@ -59,8 +35,6 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
         args.push_back(const_cast<char*>(arg.c_str()));
     }
     args.push_back(nullptr);
-    // Resolved before the fork: between fork and exec only plain system calls.
-    const std::string program = resolveProgram(argv.at(0));
 
     const Clock::time_point start = Clock::now();
     const pid_t pid = fork();
@@ -79,7 +53,7 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
                 _exit(126);
             }
         }
-        execv(program.c_str(), args.data());
+        execv(args[0], args.data());
         _exit(127);
     }
     close(outPipe[1]);

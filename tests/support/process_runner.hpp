@@ -30,6 +30,7 @@ struct ProcessResult {
     std::chrono::steady_clock::time_point endedAt;  // when the process was seen to end
 };
 
+// argv[0] is the program's full path; PATH is not searched.
 ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});
 
 // The text with every CR LF turned into LF, for output that passed through a
