@@ -18,9 +18,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # No MinGW runtime DLL beside the executable: it must run on a clean Windows machine.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
-# Tests of the cross-built programs run under Wine.
-find_program(VELMORAN_WINE64 NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
-find_program(VELMORAN_WINE64 NAMES wine64)
-if(VELMORAN_WINE64)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${VELMORAN_WINE64})
-endif()
+# Tests of the cross-built programs run under Wine, found by the one script that knows
+# where Debian puts it.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tests/windows/wine.sh run)
