@@ -106,14 +106,18 @@ EndToEndOutcome runAgainstStandIn(const ToolCommand& tool, StandInPort& port, co
     return outcome;
 }
 
+std::string printedText(const EndToEndOutcome& outcome, const ToolCommand& tool)
+{
+    return tool.windowsConsole ? withUnixLineEnds(outcome.process.out) : outcome.process.out;
+}
+
 void expectCaseHolds(const EndToEndCase& row, const EndToEndOutcome& outcome, const std::string& portWord,
                      const ToolCommand& tool)
 {
     ASSERT_TRUE(outcome.process.started);
     ASSERT_FALSE(outcome.process.timedOut);
-    const std::string out = tool.windowsConsole ? withUnixLineEnds(outcome.process.out) : outcome.process.out;
-    EXPECT_EQ(out, withPortWord(row.expectedOut, portWord));
-    EXPECT_EQ(outcome.process.exitCode, row.expectedExit);
+    EXPECT_EQ(printedText(outcome, tool), withPortWord(row.expectedOut, portWord));
+    EXPECT_EQ(outcome.process.exitCode, row.expectedExit) << "standard error: " << outcome.process.err;
     if (!tool.windowsConsole) {
         EXPECT_EQ(outcome.process.err, "");
     }
@@ -122,6 +126,27 @@ void expectCaseHolds(const EndToEndCase& row, const EndToEndOutcome& outcome, co
     if (row.expectFrame) {
         EXPECT_EQ(outcome.record.frame.status, FrameDecodeStatus::Ok);
     }
+}
+
+// The kernel moves bytes along behind the writer, so fill again after a pause until
+// nothing more goes in.
+void fillOutgoingLine(const StandInPort& port)
+{
+    termios raw = currentTerminalSettings(port);
+    cfmakeraw(&raw);
+    tcsetattr(port.lineHolder, TCSANOW, &raw);
+    const std::uint8_t junk = 0xEE;
+    for (int round = 0; round < 50; ++round) {
+        int accepted = 0;
+        while (write(port.lineHolder, &junk, 1) == 1) {
+            ++accepted;
+        }
+        if (accepted == 0) {
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
+    ADD_FAILURE() << "the line never filled up";
 }
 
 void PrintTo(const EndToEndCase& row, std::ostream* os)

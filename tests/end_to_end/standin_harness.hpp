@@ -35,6 +35,9 @@ struct EndToEndRun {
 EndToEndOutcome runAgainstStandIn(const ToolCommand& tool, StandInPort& port, const std::string& portWord,
                                   const EndToEndRun& run);
 
+// What the tool printed, with a Windows console's CR LF line ends made LF.
+std::string printedText(const EndToEndOutcome& outcome, const ToolCommand& tool);
+
 // Checks output, exit code and the bytes the device received against the row.
 void expectCaseHolds(const EndToEndCase& row, const EndToEndOutcome& outcome, const std::string& portWord,
                      const ToolCommand& tool);
@@ -42,6 +45,10 @@ void expectCaseHolds(const EndToEndCase& row, const EndToEndOutcome& outcome, co
 // Checks that the line was set to 115200 baud 8N1, raw both ways, as the device
 // saw it while the frame arrived.
 void expectRaw115200With8N1(const termios& seen);
+
+// Fills the line towards the device until it takes no more, as a device that has
+// stopped reading leaves it.
+void fillOutgoingLine(const StandInPort& port);
 
 // The table's row of that name.
 const EndToEndCase& rowNamed(const std::string& name);

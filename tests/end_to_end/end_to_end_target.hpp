@@ -1,0 +1,42 @@
+#pragma once
+
+// The build of the tool that one end-to-end test program runs: the native velmoran,
+// or velmoran.exe under Wine. The shared cases ask it how to start the tool, how a
+// port is named there and what that platform leaves of the line settings.
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "end_to_end_cases.hpp"
+#include "standin_harness.hpp"
+
+struct EndToEndTarget {
+    ToolCommand tool;
+    // Control flags that a run must leave as the port had them, and which of those the
+    // line-settings case sets and clears before a run.
+    tcflag_t keptControlFlags;
+    tcflag_t toggledControlFlags;
+};
+
+const EndToEndTarget& endToEndTarget();
+
+// Empty when the target can run; otherwise why not (no Wine, no prefix, ...).
+std::string endToEndTargetProblem();
+
+// Whether a table row applies to this target.
+bool targetRunsRow(const EndToEndCase& row);
+
+// A new stand-in port, set up as a fresh port of the target's platform with
+// `extraControlFlags` added, and the word that names it on the command line.
+StandInPort openTargetPort(std::string& portWord, tcflag_t extraControlFlags = 0);
+
+// Every end-to-end case starts here: a target that cannot run fails the case and
+// says why, never skips it.
+class TargetTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(endToEndTargetProblem(), ""); }
+};
+
+template <class Param>
+class TargetTestWithParam : public TargetTest, public ::testing::WithParamInterface<Param> {};
