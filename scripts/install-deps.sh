@@ -1,13 +1,20 @@
 #!/usr/bin/env bash
-# Installs the Debian packages a leg of the build needs, where they are missing.
-#   install-deps.sh native    compiler, CMake, GoogleTest
-#   install-deps.sh all       also the Windows cross-build and Wine, and clang for fuzzing
+# Installs the Debian packages that legs of the build need, where they are missing.
+#   install-deps.sh [LEG...]   native (the default), windows, fuzz
+#     native    compiler, CMake, GoogleTest
+#     windows   the MinGW-w64 cross-compiler, GoogleTest's sources for it, and Wine
+#     fuzz      clang and its libFuzzer runtime
 set -euo pipefail
 
-packages=(cmake g++ make libgtest-dev)
-if [ "${1:-native}" = all ]; then
-  packages+=(g++-mingw-w64-x86-64 googletest wine64 clang libclang-rt-14-dev)
-fi
+packages=()
+for leg in "${@:-native}"; do
+  case $leg in
+    native) packages+=(cmake g++ make libgtest-dev) ;;
+    windows) packages+=(g++-mingw-w64-x86-64 googletest wine64) ;;
+    fuzz) packages+=(clang libclang-rt-14-dev) ;;
+    *) echo "install-deps.sh: unknown leg '$leg' (native, windows, fuzz)" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for package in "${packages[@]}"; do
@@ -16,7 +23,7 @@ done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 if [ "$(id -u)" -ne 0 ]; then
-  echo "missing packages: ${missing[*]} (run as root, or install them with apt-get)" >&2
+  echo "missing Debian packages: ${missing[*]} (run as root, or install them with apt-get)" >&2
   exit 1
 fi
 echo "installing: ${missing[*]}"
