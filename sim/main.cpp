@@ -27,50 +27,48 @@ void printHelp()
         "terminal's path: give it to velmoran as the port word. Then one line per frame.\n"
         "\n"
         "Options:\n"
-        "  --reply-byte HEX   the acknowledgment byte to answer with (default 06)\n"
+        "  --reply-byte HEX   the acknowledgment byte to answer with, 00 to FF (default 06)\n"
         "  --delay MS         wait this many milliseconds before replying (default 0)\n"
         "  --silent           never reply\n"
         "  --extra HEX,...    bytes to send straight after the reply byte\n"
-        "  --frames N         serve N frames, then exit (default: until interrupted)\n"
-        "  --help             show this text");
+        "  --frames N         serve N frames (1 or more), then exit (default: until interrupted)\n"
+        "  -h, --help         show this text");
 }
 
-bool parseByte(const char* text, std::uint8_t& value)
+bool parseByte(const std::string& text, std::uint8_t& value)
 {
     char* end = nullptr;
-    const unsigned long parsed = std::strtoul(text, &end, 16);
-    if (end == text || *end != '\0' || parsed > 0xFF) {
+    const unsigned long parsed = std::strtoul(text.c_str(), &end, 16);
+    if (text.empty() || end != text.c_str() + text.size() || parsed > 0xFF || text[0] == '-' || text[0] == '+') {
         return false;
     }
     value = static_cast<std::uint8_t>(parsed);
     return true;
 }
 
-bool parseCount(const char* text, long& value)
+bool parseCount(const char* text, long minimum, long& value)
 {
     char* end = nullptr;
     value = std::strtol(text, &end, 10);
-    return end != text && *end == '\0' && value >= 0 && value <= 1000000000L;
+    return end != text && *end == '\0' && value >= minimum && value <= 1000000000L;
 }
 
 bool parseByteList(const char* text, std::vector<std::uint8_t>& bytes)
 {
-    std::string list = text;
+    const std::string list = text;
     std::size_t start = 0;
-    while (start <= list.size()) {
+    for (;;) {
         const std::size_t comma = list.find(',', start);
-        const std::string item = list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         std::uint8_t value = 0;
-        if (!parseByte(item.c_str(), value)) {
+        if (!parseByte(list.substr(start, comma == std::string::npos ? std::string::npos : comma - start), value)) {
             return false;
         }
         bytes.push_back(value);
         if (comma == std::string::npos) {
-            break;
+            return true;
         }
         start = comma + 1;
     }
-    return true;
 }
 
 struct SimOptions {
@@ -78,37 +76,50 @@ struct SimOptions {
     long frames = 0;  // 0: until interrupted
 };
 
+int refuse(const std::string& what)
+{
+    std::fprintf(stderr, "velmoran-sim: %s; see velmoran-sim --help\n", what.c_str());
+    return 2;
+}
+
 // Gives 0 to go on, or the process exit code to stop with.
 int parseOptions(int argc, char** argv, SimOptions& options)
 {
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
-        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        bool valid = true;
-        if (option == "--help") {
+        if (option == "--help" || option == "-h") {
             printHelp();
             return -1;
-        } else if (option == "--silent") {
+        }
+        if (option == "--silent") {
             options.behaviour.reply = false;
             continue;
-        } else if (value == nullptr) {
-            valid = false;
-        } else if (option == "--reply-byte") {
-            valid = parseByte(value, options.behaviour.replyByte);
+        }
+        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        const char* expected = nullptr;  // what the value must be
+        bool valid = false;
+        long number = 0;
+        if (option == "--reply-byte") {
+            expected = "a byte in hex, 00 to FF";
+            valid = value != nullptr && parseByte(value, options.behaviour.replyByte);
         } else if (option == "--delay") {
-            long delay = 0;
-            valid = parseCount(value, delay);
-            options.behaviour.replyDelayMs = static_cast<int>(delay);
+            expected = "a whole number of milliseconds, 0 or more";
+            valid = value != nullptr && parseCount(value, 0, number);
+            options.behaviour.replyDelayMs = static_cast<int>(number);
         } else if (option == "--extra") {
-            valid = parseByteList(value, options.behaviour.extraBytes);
+            expected = "bytes in hex, 00 to FF, separated by commas";
+            valid = value != nullptr && parseByteList(value, options.behaviour.extraBytes);
         } else if (option == "--frames") {
-            valid = parseCount(value, options.frames);
+            expected = "a count of 1 or more (leave --frames out to serve until interrupted)";
+            valid = value != nullptr && parseCount(value, 1, options.frames);
         } else {
-            valid = false;
+            return refuse("unknown option '" + option + "'");
+        }
+        if (value == nullptr) {
+            return refuse(option + " needs a value: " + expected);
         }
         if (!valid) {
-            std::fprintf(stderr, "velmoran-sim: bad option or value: %s\n", option.c_str());
-            return 2;
+            return refuse(option + " " + value + ": not " + expected);
         }
         ++i;
     }
@@ -132,11 +143,19 @@ void printFrameLine(const ExchangeRecord& record, const DeviceBehaviour& behavio
     }
     const bool sound = record.frame.status == FrameDecodeStatus::Ok;
     std::printf(": %s", sound ? "sound" : frameDecodeStatusName(record.frame.status));
-    if (behaviour.reply) {
-        std::printf(", replied 0x%02X\n", static_cast<unsigned>(behaviour.replyByte));
-    } else {
+    if (!behaviour.reply) {
         std::printf(", no reply\n");
+        std::fflush(stdout);
+        return;
     }
+    std::printf(", replied 0x%02X", static_cast<unsigned>(behaviour.replyByte));
+    if (!behaviour.extraBytes.empty()) {
+        std::printf(" then");
+        for (std::uint8_t byte : behaviour.extraBytes) {
+            std::printf(" 0x%02X", static_cast<unsigned>(byte));
+        }
+    }
+    std::printf(" after %d ms\n", behaviour.replyDelayMs);
     std::fflush(stdout);
 }
 
