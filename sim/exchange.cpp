@@ -132,8 +132,11 @@ bool serveExchange(StandInPort& port, const DeviceBehaviour& behaviour, Exchange
     if (!behaviour.reply && !behaviour.hangUpAfterFrame) {
         return true;
     }
+    // Counted from the moment the frame was complete, as a device's own clock would.
     if (behaviour.replyDelayMs > 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(behaviour.replyDelayMs));
+        std::this_thread::sleep_until(record.frameCompleteAt +
+                                      std::chrono::duration_cast<StandInClock::duration>(
+                                          std::chrono::duration<double, std::milli>(behaviour.replyDelayMs)));
     }
     if (behaviour.hangUpAfterFrame) {
         close(port.controller);

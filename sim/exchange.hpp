@@ -15,7 +15,7 @@
 struct DeviceBehaviour {
     bool reply = true;
     std::uint8_t replyByte = 0x06;
-    int replyDelayMs = 0;                  // also the delay before a hang-up
+    double replyDelayMs = 0;               // from the frame's end; also the delay before a hang-up
     std::vector<std::uint8_t> extraBytes;  // sent straight after the reply byte
     bool hangUpAfterFrame = false;         // close the device's end instead of replying
     bool flood = false;                    // reply with bytes without pause until the line is let go

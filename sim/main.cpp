@@ -105,7 +105,7 @@ int parseOptions(int argc, char** argv, SimOptions& options)
         } else if (option == "--delay") {
             expected = "a whole number of milliseconds, 0 or more";
             valid = value != nullptr && parseCount(value, 0, number);
-            options.behaviour.replyDelayMs = static_cast<int>(number);
+            options.behaviour.replyDelayMs = static_cast<double>(number);
         } else if (option == "--extra") {
             expected = "bytes in hex, 00 to FF, separated by commas";
             valid = value != nullptr && parseByteList(value, options.behaviour.extraBytes);
@@ -155,7 +155,7 @@ void printFrameLine(const ExchangeRecord& record, const DeviceBehaviour& behavio
             std::printf(" 0x%02X", static_cast<unsigned>(byte));
         }
     }
-    std::printf(" after %d ms\n", behaviour.replyDelayMs);
+    std::printf(" after %g ms\n", behaviour.replyDelayMs);
     std::fflush(stdout);
 }
 

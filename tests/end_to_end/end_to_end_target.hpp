@@ -17,6 +17,11 @@ struct EndToEndTarget {
     // line-settings case sets and clears before a run.
     tcflag_t keptControlFlags;
     tcflag_t toggledControlFlags;
+    // How far inside and outside the 11 ms read window the window cases reply. The
+    // device's clock and the tool's differ by the hops through the terminal and, under
+    // Wine, its server, so a reply reaches the tool a little after the device sent it.
+    double replySlackInsideMs;
+    double replySlackOutsideMs;
 };
 
 const EndToEndTarget& endToEndTarget();
@@ -30,6 +35,12 @@ bool targetRunsRow(const EndToEndCase& row);
 // A new stand-in port, set up as a fresh port of the target's platform with
 // `extraControlFlags` added, and the word that names it on the command line.
 StandInPort openTargetPort(std::string& portWord, tcflag_t extraControlFlags = 0);
+
+// How an ordinary user runs the tool on this port.
+ProcessOptions ordinaryUserOptions(const StandInPort& port);
+
+// The port was purged, unlocked and closed as usual: the next ordinary run works.
+void expectPortLetGo(StandInPort& port, const std::string& portWord);
 
 // Every end-to-end case starts here: a target that cannot run fails the case and
 // says why, never skips it.

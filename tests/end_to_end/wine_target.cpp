@@ -114,6 +114,8 @@ const EndToEndTarget& endToEndTarget()
         {{wine().loader, kWindowsExe}, FreshPortFlavour::Windows, true},
         CRTSCTS | CLOCAL,
         CRTSCTS,
+        2.0,  // a reply 9 ms after the frame is taken
+        4.0,  // one 15 ms after it is refused, as a 20 ms window would not
     };
     return target;
 }
@@ -121,6 +123,12 @@ const EndToEndTarget& endToEndTarget()
 std::string endToEndTargetProblem()
 {
     return wine().problem;
+}
+
+// Wine runs every program as the user who runs the tests: it has no other user.
+ProcessOptions ordinaryUserOptions(const StandInPort&)
+{
+    return {};
 }
 
 // A Windows command line holds at most 32767 characters, and Wine does not hold share

@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -52,6 +53,11 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
             if (setgroups(0, nullptr) != 0 || setgid(group) != 0 || setuid(static_cast<uid_t>(options.runAsUid)) != 0) {
                 _exit(126);
             }
+        }
+        if (options.prompt) {
+            sched_param priority {};
+            priority.sched_priority = 1;
+            sched_setscheduler(0, SCHED_FIFO, &priority);
         }
         execv(args[0], args.data());
         _exit(127);

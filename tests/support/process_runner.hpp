@@ -17,6 +17,9 @@ struct ProcessOptions {
     StdoutMode stdoutMode = StdoutMode::Capture;
     int timeoutMs = 20000;
     int runAsUid = -1;  // when root: the user (and group of the same number) to run as
+    // Real-time scheduling where the machine allows it, so that a busy machine cannot
+    // hold the program up between two of its own steps; otherwise it runs as usual.
+    bool prompt = false;
 };
 
 struct ProcessResult {
