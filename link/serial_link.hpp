@@ -41,6 +41,8 @@ struct SerialLink {
 
     // The platform's handle (a HANDLE or a file descriptor); -1 while closed.
     std::intptr_t handle = -1;
+    // POSIX: the driver's low-latency flag was set for this run and is cleared on close.
+    bool lowLatencySet = false;
 };
 
 // True where a port word may be a device path (POSIX: a word beginning "/dev/").

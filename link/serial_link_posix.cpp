@@ -1,5 +1,7 @@
 #include "serial_link.hpp"
 
+#include "low_latency.hpp"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -131,9 +133,12 @@ void SerialLink::configure()
     settings.c_cflag |= CS8 | CREAD;
 
     // Raw both ways: every byte value passes unchanged. Software flow control would
-    // swallow reply bytes 0x11 and 0x13, and ISIG would turn 0x03 into SIGINT.
-    settings.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP | INLCR |
-                                               IGNCR | ICRNL | IXON | IXOFF | IXANY | IMAXBEL);
+    // swallow reply bytes 0x11 and 0x13, and ISIG would turn 0x03 into SIGINT. A BREAK
+    // (the line held low by a device resetting or a cable pulled) would otherwise
+    // arrive as a 0x00 byte and pass for an acknowledgment: it is dropped.
+    settings.c_iflag &= ~static_cast<tcflag_t>(BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP | INLCR | IGNCR | ICRNL |
+                                               IXON | IXOFF | IXANY | IMAXBEL);
+    settings.c_iflag |= IGNBRK;
     settings.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     settings.c_lflag &=
         ~static_cast<tcflag_t>(ICANON | ECHO | ECHOE | ECHOK | ECHONL | ISIG | IEXTEN | NOFLSH | TOSTOP);
@@ -141,6 +146,9 @@ void SerialLink::configure()
     settings.c_cc[VMIN] = 0;
     settings.c_cc[VTIME] = 0;
     tcsetattr(fd(*this), TCSANOW, &settings);
+
+    // So that a USB bridge hands the reply over as it comes, not up to 16 ms later.
+    lowLatencySet = requestLowLatency(fd(*this));
 }
 
 void SerialLink::clearReceived()
@@ -219,6 +227,10 @@ void SerialLink::close()
 {
     if (handle < 0) {
         return;
+    }
+    if (lowLatencySet) {
+        releaseLowLatency(fd(*this));
+        lowLatencySet = false;
     }
     // The exclusive flag outlives our descriptor while another process keeps the
     // line open; left set, it would lock the next ordinary user out.

@@ -51,6 +51,8 @@ void expectRaw115200With8N1(const termios& seen)
     EXPECT_NE(seen.c_cflag & CREAD, 0u);
     EXPECT_EQ(seen.c_lflag & (ICANON | ECHO | ECHONL | ISIG | IEXTEN), 0u);
     EXPECT_EQ(seen.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP | PARMRK | IXON | IXOFF | IXANY | BRKINT), 0u);
+    // A BREAK is dropped, not taken for a 0x00 reply.
+    EXPECT_NE(seen.c_iflag & IGNBRK, 0u);
     EXPECT_EQ(seen.c_oflag & OPOST, 0u);
 }
 

@@ -1,0 +1,124 @@
+// The driver's low-latency flag through a whole run of the serial link, with a driver
+// of the test's own in place of a USB bridge's: set for the run where it was clear,
+// cleared again on close, and never cleared where it was set before.
+
+#include "low_latency.hpp"
+#include "serial_link.hpp"
+#include "standin_port.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+
+namespace {
+
+// Keeps one record of serial settings, as a serial driver does.
+struct DriverStandIn {
+    bool hasSettings = true;
+    int refuseChangesWith = 0;
+    serial_struct settings {};
+    int changeRequests = 0;
+};
+
+DriverStandIn driver;
+
+int driverStandInIoctl(int, unsigned long request, void* argument)
+{
+    serial_struct* settings = static_cast<serial_struct*>(argument);
+    if (!driver.hasSettings) {
+        errno = ENOTTY;
+        return -1;
+    }
+    if (request == TIOCGSERIAL) {
+        *settings = driver.settings;
+        return 0;
+    }
+    if (request == TIOCSSERIAL) {
+        ++driver.changeRequests;
+        if (driver.refuseChangesWith != 0) {
+            errno = driver.refuseChangesWith;
+            return -1;
+        }
+        driver.settings = *settings;
+        return 0;
+    }
+    errno = EINVAL;
+    return -1;
+}
+
+struct LatencyCase {
+    const char* name;
+    bool hasSettings;
+    bool lowLatencyBefore;
+    int refuseChangesWith;
+    bool lowLatencyDuringRun;
+    int changeRequests;  // over the whole run
+};
+
+void PrintTo(const LatencyCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class LowLatency : public ::testing::TestWithParam<LatencyCase> {
+protected:
+    void SetUp() override { serialSettingsIoctl = driverStandInIoctl; }
+    void TearDown() override { serialSettingsIoctl = driverIoctl_; }
+
+private:
+    SerialSettingsIoctl driverIoctl_ = serialSettingsIoctl;
+};
+
+void expectOtherSettingsKept(const serial_struct& seen, const serial_struct& before)
+{
+    EXPECT_EQ(seen.flags & ~ASYNC_LOW_LATENCY, before.flags & ~ASYNC_LOW_LATENCY);
+    EXPECT_EQ(seen.close_delay, before.close_delay);
+    EXPECT_EQ(seen.closing_wait, before.closing_wait);
+    EXPECT_EQ(seen.baud_base, before.baud_base);
+    EXPECT_EQ(seen.custom_divisor, before.custom_divisor);
+    EXPECT_EQ(seen.type, before.type);
+}
+
+TEST_P(LowLatency, IsSetForTheRunAndPutBack)
+{
+    const LatencyCase& c = GetParam();
+    driver = DriverStandIn {};
+    driver.hasSettings = c.hasSettings;
+    driver.refuseChangesWith = c.refuseChangesWith;
+    driver.settings.type = PORT_16550A;
+    driver.settings.baud_base = 115200;
+    driver.settings.custom_divisor = 3;
+    driver.settings.close_delay = 50;
+    driver.settings.closing_wait = 3000;
+    driver.settings.flags = ASYNC_SKIP_TEST | (c.lowLatencyBefore ? ASYNC_LOW_LATENCY : 0);
+    const serial_struct before = driver.settings;
+
+    StandInPort port;
+    std::string error;
+    ASSERT_TRUE(openStandInPort(port, error)) << error;
+    SerialLink link;
+    ASSERT_TRUE(link.openDevicePath(port.terminalPath.c_str()));
+    link.configure();
+    EXPECT_EQ((driver.settings.flags & ASYNC_LOW_LATENCY) != 0, c.lowLatencyDuringRun);
+    expectOtherSettingsKept(driver.settings, before);
+    link.clearReceived();
+    link.close();
+    closeStandInPort(port);
+
+    EXPECT_EQ(driver.settings.flags & ASYNC_LOW_LATENCY, before.flags & ASYNC_LOW_LATENCY);
+    expectOtherSettingsKept(driver.settings, before);
+    EXPECT_EQ(driver.changeRequests, c.changeRequests);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Drivers, LowLatency,
+    ::testing::Values(LatencyCase {"ClearIsSetThenCleared", true, false, 0, true, 2},
+                      LatencyCase {"AlreadySetIsLeftAlone", true, true, 0, true, 0},
+                      LatencyCase {"NoSuchSetting", false, false, 0, false, 0},
+                      LatencyCase {"ChangeRefused", true, false, EPERM, false, 1}),
+    [](const ::testing::TestParamInfo<LatencyCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
