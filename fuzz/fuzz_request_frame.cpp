@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "request_frame.hpp"
+#include "frame_decoder.hpp"
 
 namespace {
 

@@ -29,6 +29,13 @@ constexpr std::size_t kMinFrameLength = kFrameOverhead;
 constexpr std::size_t kMaxFrameLength = kFrameOverhead + kMaxDataBytes;
 constexpr std::uint8_t kFrameMarker = 0x26;
 
+// Where each field begins.
+constexpr std::size_t kLengthOffset = 0;
+constexpr std::size_t kChecksumOffset = 1;
+constexpr std::size_t kMarkerOffset = 2;
+constexpr std::size_t kIdOffset = 3;
+constexpr std::size_t kDataOffset = 7;
+
 // One parsed request, filled field by field by the run sequence.
 struct SendRequest {
     std::int32_t portNumber = 0;
@@ -48,24 +55,3 @@ RequestFrame encodeRequestFrame(const SendRequest& request);
 // The checksum of a frame whose bytes from offset 2 on are in place;
 // `length` is the whole frame's length.
 std::uint8_t frameChecksum(const std::uint8_t* frameBytes, std::size_t length);
-
-enum class FrameDecodeStatus {
-    Ok,
-    Incomplete,   // fewer bytes than the length byte announces (or none at all)
-    BadLength,    // the length byte is outside 7 to 15
-    BadMarker,
-    BadChecksum,
-};
-
-struct DecodedFrame {
-    FrameDecodeStatus status = FrameDecodeStatus::Incomplete;
-    std::size_t frameLength = 0;  // bytes the frame takes, once the length byte is known
-    std::uint32_t arbitrationId = 0;
-    std::uint8_t data[kMaxDataBytes] = {};
-    std::size_t dataCount = 0;
-};
-
-// Reads one frame from the start of `bytes`; what follows the frame is not looked at.
-DecodedFrame decodeRequestFrame(const std::uint8_t* bytes, std::size_t count);
-
-const char* frameDecodeStatusName(FrameDecodeStatus status);

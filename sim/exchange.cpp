@@ -125,7 +125,6 @@ bool serveExchange(StandInPort& port, const DeviceBehaviour& behaviour, Exchange
     if (!waitForFrame(port, record, timeoutMs)) {
         return false;
     }
-    record.frameComplete = true;
     record.frameCompleteAt = StandInClock::now();
     record.settingsAtFrame = currentTerminalSettings(port);
 
@@ -143,8 +142,6 @@ bool serveExchange(StandInPort& port, const DeviceBehaviour& behaviour, Exchange
         port.controller = -1;
         return true;
     }
-    record.repliedAt = StandInClock::now();
-    record.replied = true;
     if (behaviour.flood) {
         flood(port, behaviour.replyByte);
         return true;

@@ -9,7 +9,7 @@
 
 #include <termios.h>
 
-#include "request_frame.hpp"
+#include "frame_decoder.hpp"
 #include "standin_port.hpp"
 
 struct DeviceBehaviour {
@@ -25,12 +25,9 @@ using StandInClock = std::chrono::steady_clock;
 
 struct ExchangeRecord {
     std::vector<std::uint8_t> received;
-    bool frameComplete = false;
     DecodedFrame frame;
-    StandInClock::time_point frameCompleteAt;
+    StandInClock::time_point frameCompleteAt;  // when the frame was seen whole, or cut short
     termios settingsAtFrame {};
-    bool replied = false;
-    StandInClock::time_point repliedAt;
 };
 
 // Waits up to `timeoutMs` (forever when negative) for a frame, then acts out the
