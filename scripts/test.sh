@@ -181,7 +181,7 @@ for leg in fuzz native sanitizers windows-unit windows-e2e; do
     fuzz) label="fuzzing"; asked=fuzz ;;
     native) label="native"; asked=native ;;
     sanitizers) label="sanitizers (ASan, UBSan)"; asked=sanitizers ;;
-    windows-unit) label="Windows checks, unit tests (Wine)"; asked=windows ;;
+    windows-unit) label="Windows exe, zip, unit tests (Wine)"; asked=windows ;;
     windows-e2e) label="Windows end-to-end (Wine)"; asked=windows ;;
   esac
   if ! runs "$asked"; then

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Checks the Windows executable: check-exe.sh EXE OBJDUMP STRINGS
+# Checks the Windows executable: check-exe.sh EXE OBJDUMP STRINGS VERSION
 # It must import nothing but Windows' own DLLs (so it runs on a clean machine with
-# no MinGW runtime) and carry its version resource.
+# no MinGW runtime) and carry its version resource with the project's version.
 set -euo pipefail
 exe=$1
 objdump=$2
 strings=$3
+version=$4
 failed=0
 
 imports=$("$objdump" -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p')
@@ -18,7 +19,7 @@ while read -r dll; do
 done <<<"$imports"
 
 resource=$("$strings" -el "$exe")
-for expected in "Program to select CAN ID for download" FileVersion ProductVersion 1.0.0.0; do
+for expected in "Program to select CAN ID for download" FileVersion ProductVersion "$version"; do
   if grep -qxF -- "$expected" <<<"$resource"; then
     echo "resource ok: $expected"
   else
