@@ -51,14 +51,14 @@ void closeStandInPort(StandInPort& port)
     closeDescriptor(port.controller);
 }
 
-void resetTerminalSettings(const StandInPort& port, FreshPortFlavour flavour, tcflag_t extraControlFlags)
+void resetTerminalSettings(const StandInPort& port, FreshPortFlavour flavour)
 {
     termios settings {};
     tcgetattr(port.lineHolder, &settings);
     // What the Linux serial drivers give a port that nobody has configured yet.
     settings.c_iflag = ICRNL | IXON;
     settings.c_oflag = OPOST | ONLCR;
-    settings.c_cflag = CS8 | CREAD | HUPCL | CLOCAL | extraControlFlags;
+    settings.c_cflag = CS8 | CREAD | HUPCL | CLOCAL;
     settings.c_lflag = ISIG | ICANON | ECHOE | ECHOK | ECHOCTL | ECHOKE | IEXTEN;
     if (flavour == FreshPortFlavour::Windows) {
         settings.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF);

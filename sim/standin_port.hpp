@@ -24,9 +24,8 @@ bool openStandInPort(StandInPort& port, std::string& error);
 void closeStandInPort(StandInPort& port);
 
 // Puts the terminal side back to a fresh port's settings, echo off (a serial line
-// never sends the device's bytes back to it), with `extraControlFlags` (such as
-// CRTSCTS) added.
-void resetTerminalSettings(const StandInPort& port, FreshPortFlavour flavour, tcflag_t extraControlFlags = 0);
+// never sends the device's bytes back to it).
+void resetTerminalSettings(const StandInPort& port, FreshPortFlavour flavour);
 
 // The terminal side's settings as they are now.
 termios currentTerminalSettings(const StandInPort& port);

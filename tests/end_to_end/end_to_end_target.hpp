@@ -32,9 +32,9 @@ std::string endToEndTargetProblem();
 // Whether a table row applies to this target.
 bool targetRunsRow(const EndToEndCase& row);
 
-// A new stand-in port, set up as a fresh port of the target's platform with
-// `extraControlFlags` added, and the word that names it on the command line.
-StandInPort openTargetPort(std::string& portWord, tcflag_t extraControlFlags = 0);
+// A new stand-in port, set up as a fresh port of the target's platform, and the word
+// that names it on the command line.
+StandInPort openTargetPort(std::string& portWord);
 
 // How an ordinary user runs the tool on this port.
 ProcessOptions ordinaryUserOptions(const StandInPort& port);

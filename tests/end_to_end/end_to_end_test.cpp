@@ -1,6 +1,6 @@
 // The end-to-end cases that hold for every build of the tool: the table, the line
-// settings, the read window from both sides and a line that never drains. The target file linked
-// beside this one says which build runs.
+// settings, the read window from both sides and a line that never drains. The target
+// file linked beside this one says which build runs.
 
 #include "end_to_end_target.hpp"
 

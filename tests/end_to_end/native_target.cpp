@@ -37,14 +37,11 @@ bool targetRunsRow(const EndToEndCase&)
     return true;
 }
 
-StandInPort openTargetPort(std::string& portWord, tcflag_t extraControlFlags)
+StandInPort openTargetPort(std::string& portWord)
 {
     StandInPort port;
     std::string error;
     EXPECT_TRUE(openStandInPort(port, error)) << error;
-    if (extraControlFlags != 0) {
-        resetTerminalSettings(port, FreshPortFlavour::Linux, extraControlFlags);
-    }
     portWord = port.terminalPath;
     return port;
 }

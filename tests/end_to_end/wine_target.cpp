@@ -87,12 +87,12 @@ public:
 const ::testing::Environment* const kWinePrefix = ::testing::AddGlobalTestEnvironment(new WinePrefix);
 
 // A new stand-in port, set up as a fresh Windows port and reachable as COMn.
-StandInPort openComPort(int number, tcflag_t extraControlFlags = 0)
+StandInPort openComPort(int number)
 {
     StandInPort port;
     std::string error;
     EXPECT_TRUE(openStandInPort(port, error)) << error;
-    resetTerminalSettings(port, FreshPortFlavour::Windows, extraControlFlags);
+    resetTerminalSettings(port, FreshPortFlavour::Windows);
     const std::string link = wine().prefix + "/dosdevices/com" + std::to_string(number);
     unlink(link.c_str());
     EXPECT_EQ(symlink(port.terminalPath.c_str(), link.c_str()), 0);
@@ -138,10 +138,10 @@ bool targetRunsRow(const EndToEndCase& row)
     return !row.posixOnly;
 }
 
-StandInPort openTargetPort(std::string& portWord, tcflag_t extraControlFlags)
+StandInPort openTargetPort(std::string& portWord)
 {
     portWord = comWord(kHighPort);
-    return openComPort(kHighPort, extraControlFlags);
+    return openComPort(kHighPort);
 }
 
 namespace {
