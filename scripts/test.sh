@@ -3,11 +3,11 @@
 #   fuzz        the libFuzzer targets, about half a minute each (FUZZ_SECONDS)
 #   native      the native build: unit tests, the real binary, the end-to-end table
 #               against the stand-in device
-#   windows     velmoran.exe cross-built with MinGW-w64: its checks and unit tests
+#   windows     velmoran.exe cross-built with MinGW-w64: its checks, its zip, its unit tests
 #               under Wine, and the end-to-end table run against it under Wine
 #   sanitizers  the native suite again under AddressSanitizer and UBSan
 #
-#   test.sh [--skip LEG]...
+#   test.sh [--skip fuzz|windows|sanitizers]...   (the native leg always runs)
 #
 # Missing Debian packages are installed first. A leg is left out only when asked
 # with --skip, which CI (CI=true) refuses; the summary then says so. A leg whose tools
@@ -15,20 +15,20 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
-legs=(fuzz native windows sanitizers)
+legs=(fuzz windows sanitizers)
 declare -A left_out=()
 while [ $# -gt 0 ]; do
   case $1 in
     --skip)
-      [ $# -ge 2 ] || { echo "test.sh: --skip needs a leg: ${legs[*]}" >&2; exit 2; }
+      [ $# -ge 2 ] || { echo "test.sh: --skip needs one of: ${legs[*]}" >&2; exit 2; }
       case " ${legs[*]} " in
         *" $2 "*) left_out[$2]=1 ;;
-        *) echo "test.sh: no leg '$2'; the legs are: ${legs[*]}" >&2; exit 2 ;;
+        *) echo "test.sh: no leg '$2' to leave out; these may be: ${legs[*]}" >&2; exit 2 ;;
       esac
       shift 2
       ;;
     -h|--help)
-      sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'
+      sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'
       exit 0
       ;;
     *) echo "test.sh: unknown argument '$1' (see --help)" >&2; exit 2 ;;
