@@ -13,8 +13,3 @@ bool requestLowLatency(int descriptor);
 
 // Clears the flag that requestLowLatency set.
 void releaseLowLatency(int descriptor);
-
-// Linux: the driver's serial settings are read and written through this, so that a
-// test can put a driver of its own in its place.
-using SerialSettingsIoctl = int (*)(int descriptor, unsigned long request, void* settings);
-extern SerialSettingsIoctl serialSettingsIoctl;

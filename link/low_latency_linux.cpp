@@ -1,38 +1,28 @@
 #include "low_latency.hpp"
+#include "serial_driver_ioctl.hpp"
 
 #include <linux/serial.h>
 #include <sys/ioctl.h>
-
-namespace {
-
-int driverIoctl(int descriptor, unsigned long request, void* settings)
-{
-    return ioctl(descriptor, request, settings);
-}
-
-}  // namespace
-
-SerialSettingsIoctl serialSettingsIoctl = driverIoctl;
 
 bool requestLowLatency(int descriptor)
 {
     serial_struct settings {};
     // A pseudo-terminal answers ENOTTY; other drivers may give EINVAL or EOPNOTSUPP.
-    if (serialSettingsIoctl(descriptor, TIOCGSERIAL, &settings) != 0 || (settings.flags & ASYNC_LOW_LATENCY) != 0) {
+    if (serialDriverIoctl(descriptor, TIOCGSERIAL, &settings) != 0 || (settings.flags & ASYNC_LOW_LATENCY) != 0) {
         return false;
     }
     // The record goes back as read, but for the one flag: an ordinary user may change
     // it only while the closing delays and the rest stay as they are.
     settings.flags |= ASYNC_LOW_LATENCY;
-    return serialSettingsIoctl(descriptor, TIOCSSERIAL, &settings) == 0;
+    return serialDriverIoctl(descriptor, TIOCSSERIAL, &settings) == 0;
 }
 
 void releaseLowLatency(int descriptor)
 {
     serial_struct settings {};
-    if (serialSettingsIoctl(descriptor, TIOCGSERIAL, &settings) != 0) {
+    if (serialDriverIoctl(descriptor, TIOCGSERIAL, &settings) != 0) {
         return;
     }
     settings.flags &= ~ASYNC_LOW_LATENCY;
-    serialSettingsIoctl(descriptor, TIOCSSERIAL, &settings);
+    serialDriverIoctl(descriptor, TIOCSSERIAL, &settings);
 }

@@ -28,8 +28,16 @@ struct Acknowledgment {
     std::uint8_t value = 0;
 };
 
+// The device that COMn names: "\\.\COMn" on Windows (the form that reaches COM10 and
+// above too), /dev/ttyS(n-1) on POSIX, as other Windows-compatibility layers name them.
+struct ComPortPath {
+    bool exists = false;  // POSIX: COM0 and below name no device
+    char text[24] = {};
+};
+ComPortPath comPortPath(std::int32_t portNumber);
+
 struct SerialLink {
-    // Opens COMn. On POSIX, COMn is /dev/ttyS(n-1).
+    // Opens the device that comPortPath names.
     bool open(std::int32_t portNumber);
     // Opens a device path as it stands; only where such words are ports at all.
     bool openDevicePath(const char* path);

@@ -1,6 +1,7 @@
 #include "serial_link.hpp"
 
 #include "low_latency.hpp"
+#include "serial_driver_ioctl.hpp"
 
 #include <cerrno>
 #include <cstdio>
@@ -49,11 +50,16 @@ int fd(const SerialLink& link)
     return static_cast<int>(link.handle);
 }
 
+int driverIoctl(int descriptor, unsigned long request, void* argument)
+{
+    return ioctl(descriptor, request, argument);
+}
+
 // Bytes still queued for the line; 0 when the driver cannot tell.
 int pendingOutput(int descriptor)
 {
     int queued = 0;
-    if (ioctl(descriptor, TIOCOUTQ, &queued) != 0) {
+    if (serialDriverIoctl(descriptor, TIOCOUTQ, &queued) != 0) {
         return 0;
     }
     return queued;
@@ -85,19 +91,27 @@ bool waitForDrain(int descriptor, Nanoseconds deadline)
 
 }  // namespace
 
+SerialDriverIoctl serialDriverIoctl = driverIoctl;
+
 bool isDevicePathWord(const char* word)
 {
     return std::strncmp(word, "/dev/", 5) == 0;
 }
 
+ComPortPath comPortPath(std::int32_t portNumber)
+{
+    ComPortPath path;
+    if (portNumber >= 1) {
+        path.exists = true;
+        std::snprintf(path.text, sizeof path.text, "/dev/ttyS%ld", static_cast<long>(portNumber) - 1);
+    }
+    return path;
+}
+
 bool SerialLink::open(std::int32_t portNumber)
 {
-    if (portNumber < 1) {
-        return false;
-    }
-    char path[32];
-    std::snprintf(path, sizeof path, "/dev/ttyS%ld", static_cast<long>(portNumber) - 1);
-    return openDevicePath(path);
+    const ComPortPath path = comPortPath(portNumber);
+    return path.exists && openDevicePath(path.text);
 }
 
 bool SerialLink::openDevicePath(const char* path)

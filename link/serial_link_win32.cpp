@@ -19,12 +19,17 @@ bool isDevicePathWord(const char*)
     return false;
 }
 
+ComPortPath comPortPath(std::int32_t portNumber)
+{
+    ComPortPath path;
+    path.exists = true;
+    std::snprintf(path.text, sizeof path.text, "\\\\.\\COM%ld", static_cast<long>(portNumber));
+    return path;
+}
+
 bool SerialLink::open(std::int32_t portNumber)
 {
-    // The "\\.\COMn" form reaches ports 10 and above as well as 1 to 9.
-    char path[32];
-    std::snprintf(path, sizeof path, "\\\\.\\COM%ld", static_cast<long>(portNumber));
-    const HANDLE port = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+    const HANDLE port = CreateFileA(comPortPath(portNumber).text, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (port == INVALID_HANDLE_VALUE) {
         return false;

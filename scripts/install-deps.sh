@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that legs of the build need, where they are missing.
 #   install-deps.sh [LEG...]   native (the default), windows, fuzz
-#     native    compiler, CMake, GoogleTest, groff (to check the man pages)
+#     native    compiler, CMake, GoogleTest, groff (to check the man pages), strace (to
+#               see the line settings the tool asks for)
 #     windows   the MinGW-w64 cross-compiler, GoogleTest's sources for it, and Wine
 #     fuzz      clang and its libFuzzer runtime
 set -euo pipefail
@@ -9,7 +10,7 @@ set -euo pipefail
 packages=()
 for leg in "${@:-native}"; do
   case $leg in
-    native) packages+=(cmake g++ make libgtest-dev groff-base) ;;
+    native) packages+=(cmake g++ make libgtest-dev groff-base strace) ;;
     windows) packages+=(g++-mingw-w64-x86-64 googletest wine64) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     *) echo "install-deps.sh: unknown leg '$leg' (native, windows, fuzz)" >&2; exit 2 ;;

@@ -12,7 +12,14 @@
 namespace {
 
 constexpr int kQuietEndsBadFrameMs = 5;
-constexpr int kFloodLimitMs = 1500;
+// Longer than any run may take, so that a run that reads until the line falls quiet
+// outlasts its time limit instead of ending with the flood.
+constexpr int kFloodLimitMs = 10000;
+
+StandInClock::duration fractionalMilliseconds(double count)
+{
+    return std::chrono::duration_cast<StandInClock::duration>(std::chrono::duration<double, std::milli>(count));
+}
 
 int millisecondsLeft(StandInClock::time_point deadline)
 {
@@ -122,6 +129,13 @@ void waitUntilLineReleased(const StandInPort& port, int timeoutMs)
 
 bool serveExchange(StandInPort& port, const DeviceBehaviour& behaviour, ExchangeRecord& record, int timeoutMs)
 {
+    if (behaviour.takeFrameAfterMs > 0) {
+        pollfd arriving {port.controller, POLLIN, 0};
+        if (poll(&arriving, 1, timeoutMs) <= 0) {
+            return false;
+        }
+        std::this_thread::sleep_for(fractionalMilliseconds(behaviour.takeFrameAfterMs));
+    }
     if (!waitForFrame(port, record, timeoutMs)) {
         return false;
     }
@@ -133,9 +147,7 @@ bool serveExchange(StandInPort& port, const DeviceBehaviour& behaviour, Exchange
     }
     // Counted from the moment the frame was complete, as a device's own clock would.
     if (behaviour.replyDelayMs > 0) {
-        std::this_thread::sleep_until(record.frameCompleteAt +
-                                      std::chrono::duration_cast<StandInClock::duration>(
-                                          std::chrono::duration<double, std::milli>(behaviour.replyDelayMs)));
+        std::this_thread::sleep_until(record.frameCompleteAt + fractionalMilliseconds(behaviour.replyDelayMs));
     }
     if (behaviour.hangUpAfterFrame) {
         close(port.controller);

@@ -19,6 +19,9 @@ struct DeviceBehaviour {
     std::vector<std::uint8_t> extraBytes;  // sent straight after the reply byte
     bool hangUpAfterFrame = false;         // close the device's end instead of replying
     bool flood = false;                    // reply with bytes without pause until the line is let go
+    // Leave the frame on the line this long once it begins to arrive before taking it,
+    // as a slow or flow-controlled line does; the reply delay counts from the take.
+    double takeFrameAfterMs = 0;
 };
 
 using StandInClock = std::chrono::steady_clock;

@@ -21,11 +21,10 @@ DeviceBehaviour silent()
     return behaviour;
 }
 
-DeviceBehaviour hangingUp(int delayMs = 0)
+DeviceBehaviour hangingUp()
 {
     DeviceBehaviour behaviour;
     behaviour.hangUpAfterFrame = true;
-    behaviour.replyDelayMs = delayMs;
     return behaviour;
 }
 
@@ -48,7 +47,6 @@ std::vector<EndToEndCase> buildCases()
     const std::vector<std::string> shortRequest = {"{port}", "0x123"};
     // Longer than a Windows command line can be, so POSIX only.
     const std::string longZeros(100000, '0');
-    const std::string longWide(100000, 'f');
     return {
         {"TypicalRun", typical, replying(0x06), LineSetup::Fresh, true,
          kHead + kTypicalSent + "\nReceived: 0x06 \n", 0, kTypicalFrame, false},
@@ -67,52 +65,30 @@ std::vector<EndToEndCase> buildCases()
          {0x0E, 0xDE, 0x26, 0xFF, 0xFF, 0xFF, 0xFF, 0x03, 0x0A, 0x0D, 0x11, 0x13, 0x7F, 0xFF}, false},
         {"ReplyByte00", shortRequest, replying(0x00), LineSetup::Fresh, true,
          kHead + kShortSent + "\nReceived: 0x00 \n", 0, kShortFrame, false},
-        {"ReplyByte03", shortRequest, replying(0x03), LineSetup::Fresh, true,
-         kHead + kShortSent + "\nReceived: 0x03 \n", 0, kShortFrame, false},
-        {"ReplyByte0D", shortRequest, replying(0x0D), LineSetup::Fresh, true,
-         kHead + kShortSent + "\nReceived: 0x0D \n", 0, kShortFrame, false},
-        {"ReplyByte11", shortRequest, replying(0x11), LineSetup::Fresh, true,
-         kHead + kShortSent + "\nReceived: 0x11 \n", 0, kShortFrame, false},
-        {"ReplyByte13", shortRequest, replying(0x13), LineSetup::Fresh, true,
-         kHead + kShortSent + "\nReceived: 0x13 \n", 0, kShortFrame, false},
         {"TwoByteReplyFirstCounts", typical, replying(0xA5, 0, {0x5A}), LineSetup::Fresh, true,
          kHead + kTypicalSent + "\nReceived: 0xA5 \n", 0, kTypicalFrame, false},
         {"StaleByteIsPurged", typical, silent(), LineSetup::StaleByte, true,
          kHead + kTypicalSent + kNoAck, 7, kTypicalFrame, false},
         {"SilentDevice", typical, silent(), LineSetup::Fresh, true, kHead + kTypicalSent + kNoAck, 7, kTypicalFrame,
          false},
-        {"ReplyAfter2ms", typical, replying(0x06, 2), LineSetup::Fresh, true,
-         kHead + kTypicalSent + "\nReceived: 0x06 \n", 0, kTypicalFrame, false},
-        {"ReplyAfter50ms", typical, replying(0x06, 50), LineSetup::Fresh, true, kHead + kTypicalSent + kNoAck, 7,
-         kTypicalFrame, false},
         {"HangUpAfterFrame", typical, hangingUp(), LineSetup::Fresh, true, kHead + kTypicalSent + kNoAck, 7,
          kTypicalFrame, false},
-        {"DeviceDisappearsWhileWaiting", typical, hangingUp(4), LineSetup::Fresh, true,
-         kHead + kTypicalSent + kNoAck, 7, kTypicalFrame, false},
         {"FloodingDevice", typical, flooding(0x77), LineSetup::Fresh, true,
          kHead + kTypicalSent + "\nReceived: 0x77 \n", 0, kTypicalFrame, false},
+        // How words are read is the word readers' own table; here, one row for each way the
+        // run sequence ends on a word, a word too wide for 32 bits included.
         {"BadIdWithPortOpen", {"{port}", "xyz", "0x01"}, silent(), LineSetup::Fresh, false,
          kHead + "Second argument not a valid hex number: xyz\n", 4, {}, false},
-        {"BarePrefixId", {"{port}", "0x"}, silent(), LineSetup::Fresh, false,
-         kHead + "Second argument not a valid hex number: 0x\n", 4, {}, false},
         {"IdTooWideIsNotCut", {"{port}", "123456789"}, silent(), LineSetup::Fresh, false,
          kHead + "Second argument not a valid hex number: 123456789\n", 4, {}, false},
         {"BadDataWord", {"{port}", "0x1", "0x2", "zz", "0x3"}, silent(), LineSetup::Fresh, false,
          kHead + "Argument 4 is not a valid hex number: zz\n", 5, {}, false},
-        {"BarePrefixData", {"{port}", "0x1", "0X"}, silent(), LineSetup::Fresh, false,
-         kHead + "Argument 3 is not a valid hex number: 0X\n", 5, {}, false},
         {"DataByte100", {"{port}", "0x1", "100", "zz"}, silent(), LineSetup::Fresh, false,
          kHead + "Argument 3 is greater than oxFF: 100\n", 6, {}, false},
-        {"DataByteMinusOne", {"{port}", "0x1", "-1"}, silent(), LineSetup::Fresh, false,
-         kHead + "Argument 3 is greater than oxFF: -1\n", 6, {}, false},
         {"DataByteTooWide", {"{port}", "0x1", "0x01", "123456789"}, silent(), LineSetup::Fresh, false,
          kHead + "Argument 4 is greater than oxFF: 123456789\n", 6, {}, false},
         {"LongIdWord", {"{port}", longZeros + "1FFFFFF0", "0x01", "0x02"}, replying(0x06), LineSetup::Fresh, true,
          kHead + kTypicalSent + "\nReceived: 0x06 \n", 0, kTypicalFrame, true},
-        {"LongDataWordTooWide", {"{port}", "0x1", longWide}, silent(), LineSetup::Fresh, false,
-         kHead + "Argument 3 is greater than oxFF: " + longWide + "\n", 6, {}, true},
-        {"LongDataWordNotHex", {"{port}", "0x1", "0x" + std::string(100000, 'z')}, silent(), LineSetup::Fresh, false,
-         kHead + "Argument 3 is not a valid hex number: 0x" + std::string(100000, 'z') + "\n", 5, {}, true},
         {"LockedByAnotherProgram", typical, silent(), LineSetup::LockedByOther, false,
          "Program to select CAN ID for download, Version 1.00\nError opening serial port {port}\n", 3, {}, true},
     };

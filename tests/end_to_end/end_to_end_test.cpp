@@ -6,8 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 void expectPortLetGo(StandInPort& port, const std::string& portWord)
 {
@@ -61,12 +64,19 @@ TEST_P(LineSettings, AreRaw115200With8N1AndKeepModemFlags)
     before.c_cflag |= flagsSet ? target.toggledControlFlags : 0;
     tcsetattr(port.lineHolder, TCSANOW, &before);
 
-    const EndToEndOutcome outcome = runAgainstStandIn(target.tool, port, portWord, runOf(rowNamed("TypicalRun")));
-    ASSERT_TRUE(outcome.served);
+    char log[] = "/tmp/velmoran-line-requests-XXXXXX";
+    const int logFile = mkstemp(log);
+    ASSERT_GE(logFile, 0);
+    close(logFile);
+    const EndToEndOutcome outcome =
+        runAgainstStandIn(tracingLineRequests(target.tool, log), port, portWord, runOf(rowNamed("TypicalRun")));
+    ASSERT_TRUE(outcome.served) << outcome.process.err;
     EXPECT_EQ(outcome.process.exitCode, 0);
     const termios& seen = outcome.record.settingsAtFrame;
     expectRaw115200With8N1(seen);
+    expectOnly8N1Requested(log, port.terminalPath);
     EXPECT_EQ(seen.c_cflag & target.keptControlFlags, before.c_cflag & target.keptControlFlags);
+    unlink(log);
     closeStandInPort(port);
 }
 

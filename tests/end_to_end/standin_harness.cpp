@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <thread>
 
 #include <fcntl.h>
@@ -37,11 +39,6 @@ const EndToEndCase& rowNamed(const std::string& name)
     return endToEndCases().front();
 }
 
-double millisecondsBetween(StandInClock::time_point from, StandInClock::time_point to)
-{
-    return std::chrono::duration<double, std::milli>(to - from).count();
-}
-
 void expectRaw115200With8N1(const termios& seen)
 {
     EXPECT_EQ(cfgetispeed(&seen), static_cast<speed_t>(B115200));
@@ -55,6 +52,49 @@ void expectRaw115200With8N1(const termios& seen)
     EXPECT_NE(seen.c_iflag & IGNBRK, 0u);
     EXPECT_EQ(seen.c_oflag & OPOST, 0u);
 }
+
+ToolCommand tracingLineRequests(const ToolCommand& tool, const std::string& log)
+{
+    ToolCommand traced = tool;
+    traced.prefix = {VELMORAN_STRACE, "-f", "-qq", "--seccomp-bpf", "-y", "-v", "-e", "trace=ioctl",
+                     "-e", "signal=none", "-o", log, "--"};
+    traced.prefix.insert(traced.prefix.end(), tool.prefix.begin(), tool.prefix.end());
+    traced.runLimitMs = tool.runLimitMs * 5;
+    return traced;
+}
+
+void expectOnly8N1Requested(const std::string& log, const std::string& terminalPath)
+{
+    std::ifstream lines(log);
+    ASSERT_TRUE(lines.good()) << "no trace at " << log;
+    const std::string onTerminal = "<" + terminalPath + ">, ";
+    int requests = 0;
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t flagsAt = line.find("c_cflag=");
+        if (line.find(onTerminal) == std::string::npos || line.find("TCSETS") == std::string::npos ||
+            flagsAt == std::string::npos) {
+            continue;
+        }
+        ++requests;
+        // The flags as strace names them: B115200|CS8|CREAD|...
+        const std::string flags = "|" + line.substr(flagsAt + 8, line.find(',', flagsAt) - flagsAt - 8) + "|";
+        EXPECT_NE(flags.find("|CS8|"), std::string::npos) << line;
+        EXPECT_EQ(flags.find("|PARENB|"), std::string::npos) << line;
+        EXPECT_EQ(flags.find("|CSTOPB|"), std::string::npos) << line;
+    }
+    EXPECT_GT(requests, 0) << "no line setting was requested for " << terminalPath;
+}
+
+namespace {
+
+bool sameSettings(const termios& a, const termios& b)
+{
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag && a.c_lflag == b.c_lflag &&
+           cfgetispeed(&a) == cfgetispeed(&b) && cfgetospeed(&a) == cfgetospeed(&b) &&
+           std::equal(a.c_cc, a.c_cc + NCCS, b.c_cc);
+}
+
+}  // namespace
 
 EndToEndRun runOf(const EndToEndCase& row)
 {
@@ -82,6 +122,7 @@ EndToEndOutcome runAgainstStandIn(const ToolCommand& tool, StandInPort& port, co
         EXPECT_EQ(flock(lockHolder, LOCK_EX | LOCK_NB), 0);
     }
 
+    outcome.settingsBefore = currentTerminalSettings(port);
     std::thread device;
     if (run.expectFrame) {
         device = std::thread([&] {
@@ -101,6 +142,7 @@ EndToEndOutcome runAgainstStandIn(const ToolCommand& tool, StandInPort& port, co
     if (device.joinable()) {
         device.join();
     }
+    outcome.settingsAfter = currentTerminalSettings(port);
     collectLateBytes(port, outcome.record);
     if (lockHolder >= 0) {
         close(lockHolder);
@@ -118,6 +160,7 @@ void expectCaseHolds(const EndToEndCase& row, const EndToEndOutcome& outcome, co
 {
     ASSERT_TRUE(outcome.process.started);
     ASSERT_FALSE(outcome.process.timedOut);
+    EXPECT_LT(outcome.process.elapsedMs, tool.runLimitMs) << "the run waited for something that never came";
     EXPECT_EQ(printedText(outcome, tool), withPortWord(row.expectedOut, portWord));
     EXPECT_EQ(outcome.process.exitCode, row.expectedExit) << "standard error: " << outcome.process.err;
     if (!tool.windowsConsole) {
@@ -127,6 +170,9 @@ void expectCaseHolds(const EndToEndCase& row, const EndToEndOutcome& outcome, co
     EXPECT_EQ(hexBytes(outcome.record.received), hexBytes(row.expectedReceived));
     if (row.expectFrame) {
         EXPECT_EQ(outcome.record.frame.status, FrameDecodeStatus::Ok);
+    } else {
+        // Nothing is sent, and the port's settings (speed, raw mode, ...) are left alone.
+        EXPECT_TRUE(sameSettings(outcome.settingsBefore, outcome.settingsAfter)) << "the run changed the line's settings";
     }
 }
 

@@ -16,12 +16,17 @@ struct ToolCommand {
     std::vector<std::string> prefix;  // the program, and any words before the tool's own
     FreshPortFlavour flavour = FreshPortFlavour::Linux;
     bool windowsConsole = false;      // its output may come back with CR LF line ends
+    // Far more than a run takes here, and far less than the stand-in's flood lasts: a run
+    // that waits for something that never comes is caught on every row.
+    double runLimitMs = 2000;
 };
 
 struct EndToEndOutcome {
     ProcessResult process;
     ExchangeRecord record;
     bool served = false;  // the device saw a frame
+    termios settingsBefore {};
+    termios settingsAfter {};
 };
 
 struct EndToEndRun {
@@ -46,14 +51,20 @@ void expectCaseHolds(const EndToEndCase& row, const EndToEndOutcome& outcome, co
 // saw it while the frame arrived.
 void expectRaw115200With8N1(const termios& seen);
 
+// A pseudo-terminal keeps no parity and always 8 data bits, whatever is asked of it, so
+// the frame's format is checked on what the tool asked the kernel for. The tool runs
+// under strace, which writes every line setting requested to the log.
+ToolCommand tracingLineRequests(const ToolCommand& tool, const std::string& log);
+// Every line setting that the log shows requested for the terminal: 8 data bits, no
+// parity, one stop bit. At least one must be there.
+void expectOnly8N1Requested(const std::string& log, const std::string& terminalPath);
+
 // Fills the line towards the device until it takes no more, as a device that has
 // stopped reading leaves it.
 void fillOutgoingLine(const StandInPort& port);
 
 // The table's row of that name.
 const EndToEndCase& rowNamed(const std::string& name);
-
-double millisecondsBetween(StandInClock::time_point from, StandInClock::time_point to);
 
 // Names the row in test output.
 void PrintTo(const EndToEndCase& row, std::ostream* os);

@@ -111,7 +111,7 @@ const EndToEndTarget& endToEndTarget()
     // Built on first use, after the environment has found the loader. Wine's own
     // serial layer clears HUPCL, whatever the program asks, so that flag is not ours to keep.
     static const EndToEndTarget target = {
-        {{wine().loader, kWindowsExe}, FreshPortFlavour::Windows, true},
+        {{wine().loader, kWindowsExe}, FreshPortFlavour::Windows, true, 5000},
         CRTSCTS | CLOCAL,
         CRTSCTS,
         2.0,  // a reply 9 ms after the frame is taken

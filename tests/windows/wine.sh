@@ -45,6 +45,7 @@ case $action in
   run)
     shift
     locate
+    export WINEDEBUG=${WINEDEBUG:--all}
     exec "$loader" "$@"
     ;;
   start)

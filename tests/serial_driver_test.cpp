@@ -1,32 +1,41 @@
-// The driver's low-latency flag through a whole run of the serial link, with a driver
-// of the test's own in place of a USB bridge's: set for the run where it was clear,
-// cleared again on close, and never cleared where it was set before.
+// The serial link over a pseudo-terminal, with a driver of the test's own in place of a
+// real port's, for what a pseudo-terminal cannot show: a USB bridge's low-latency flag
+// and an output queue that empties only as the device takes the bytes.
 
-#include "low_latency.hpp"
+#include "exchange.hpp"
+#include "serial_driver_ioctl.hpp"
 #include "serial_link.hpp"
 #include "standin_port.hpp"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
+#include <thread>
 
 #include <linux/serial.h>
 #include <sys/ioctl.h>
 
 namespace {
 
-// Keeps one record of serial settings, as a serial driver does.
+// Keeps one record of serial settings, as a serial driver does, and an output queue that
+// the test fills and empties (a pseudo-terminal's own queue is always reported empty).
 struct DriverStandIn {
     bool hasSettings = true;
     int refuseChangesWith = 0;
     serial_struct settings {};
     int changeRequests = 0;
+    std::atomic<int> queuedForLine {0};
 };
 
 DriverStandIn driver;
 
 int driverStandInIoctl(int, unsigned long request, void* argument)
 {
+    if (request == TIOCOUTQ) {
+        *static_cast<int*>(argument) = driver.queuedForLine;
+        return 0;
+    }
     serial_struct* settings = static_cast<serial_struct*>(argument);
     if (!driver.hasSettings) {
         errno = ENOTTY;
@@ -63,14 +72,24 @@ void PrintTo(const LatencyCase& c, std::ostream* os)
     *os << c.name;
 }
 
-class LowLatency : public ::testing::TestWithParam<LatencyCase> {
+class WithDriverStandIn : public ::testing::Test {
 protected:
-    void SetUp() override { serialSettingsIoctl = driverStandInIoctl; }
-    void TearDown() override { serialSettingsIoctl = driverIoctl_; }
+    void SetUp() override
+    {
+        driver.hasSettings = true;
+        driver.refuseChangesWith = 0;
+        driver.settings = serial_struct {};
+        driver.changeRequests = 0;
+        driver.queuedForLine = 0;
+        serialDriverIoctl = driverStandInIoctl;
+    }
+    void TearDown() override { serialDriverIoctl = realDriver_; }
 
 private:
-    SerialSettingsIoctl driverIoctl_ = serialSettingsIoctl;
+    SerialDriverIoctl realDriver_ = serialDriverIoctl;
 };
+
+class LowLatency : public WithDriverStandIn, public ::testing::WithParamInterface<LatencyCase> {};
 
 void expectOtherSettingsKept(const serial_struct& seen, const serial_struct& before)
 {
@@ -85,7 +104,6 @@ void expectOtherSettingsKept(const serial_struct& seen, const serial_struct& bef
 TEST_P(LowLatency, IsSetForTheRunAndPutBack)
 {
     const LatencyCase& c = GetParam();
-    driver = DriverStandIn {};
     driver.hasSettings = c.hasSettings;
     driver.refuseChangesWith = c.refuseChangesWith;
     driver.settings.type = PORT_16550A;
@@ -120,5 +138,46 @@ INSTANTIATE_TEST_SUITE_P(
                       LatencyCase {"NoSuchSetting", false, false, 0, false, 0},
                       LatencyCase {"ChangeRefused", true, false, EPERM, false, 1}),
     [](const ::testing::TestParamInfo<LatencyCase>& info) { return std::string(info.param.name); });
+
+using SlowLine = WithDriverStandIn;
+
+// The device takes the frame off the line well after the window would have closed had it
+// started when write() returned, and answers at once: the answer must be taken.
+TEST_F(SlowLine, WindowStartsOnceTheFrameHasLeft)
+{
+    StandInPort port;
+    std::string error;
+    ASSERT_TRUE(openStandInPort(port, error)) << error;
+    driver.hasSettings = false;
+    SerialLink link;
+    ASSERT_TRUE(link.openDevicePath(port.terminalPath.c_str()));
+    link.configure();
+    link.clearReceived();
+
+    DeviceBehaviour slowLine;
+    slowLine.takeFrameAfterMs = 40;
+    ExchangeRecord record;
+    bool served = false;
+    SendRequest request;
+    request.arbitrationId = 0x1FFFFFF0;
+    const RequestFrame frame = encodeRequestFrame(request);
+    // The frame stays queued until the device has taken it (and, here, answered).
+    driver.queuedForLine = static_cast<int>(frame.length);
+    std::thread device([&] {
+        requestPromptScheduling();
+        served = serveExchange(port, slowLine, record, 5000);
+        driver.queuedForLine = 0;
+    });
+    link.send(frame);
+    const Acknowledgment acknowledgment = link.awaitAcknowledgment();
+    device.join();
+    link.close();
+    closeStandInPort(port);
+
+    ASSERT_TRUE(served);
+    EXPECT_EQ(record.frame.status, FrameDecodeStatus::Ok);
+    EXPECT_TRUE(acknowledgment.received);
+    EXPECT_EQ(acknowledgment.value, slowLine.replyByte);
+}
 
 }  // namespace
