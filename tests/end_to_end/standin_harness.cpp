@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <thread>
 
@@ -55,9 +56,13 @@ void expectRaw115200With8N1(const termios& seen)
 
 ToolCommand tracingLineRequests(const ToolCommand& tool, const std::string& log)
 {
+    // LeakSanitizer cannot work under a tracer; the sanitizers' other checks can.
+    const char* sanitizerOptions = std::getenv("ASAN_OPTIONS");
+    const std::string withoutLeakCheck =
+        std::string("ASAN_OPTIONS=") + (sanitizerOptions != nullptr ? sanitizerOptions : "") + ":detect_leaks=0";
     ToolCommand traced = tool;
     traced.prefix = {VELMORAN_STRACE, "-f", "-qq", "--seccomp-bpf", "-y", "-v", "-e", "trace=ioctl",
-                     "-e", "signal=none", "-o", log, "--"};
+                     "-e", "signal=none", "-E", withoutLeakCheck, "-o", log, "--"};
     traced.prefix.insert(traced.prefix.end(), tool.prefix.begin(), tool.prefix.end());
     traced.runLimitMs = tool.runLimitMs * 5;
     return traced;
