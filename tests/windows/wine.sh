@@ -53,6 +53,9 @@ case $action in
     log=$prefix.log
     locate
     export WINEPREFIX=$prefix WINEDEBUG=-all
+    # A server left by a run that was cut short would serve the new prefix too (its
+    # folder may get the old one's inode) with the old one's state: stop it first.
+    [ ! -d "$prefix" ] || "$server" -k </dev/null >/dev/null 2>&1 || true
     rm -rf "$prefix"
     mkdir -p "$prefix"
     : >"$log"
