@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Any bytes decode without harm; a sound frame has a sound layout.
     const DecodedFrame any = decodeRequestFrame(data, size);
     if (any.status == FrameDecodeStatus::Ok) {
-        require(any.frameLength >= kMinFrameLength && any.frameLength <= kMaxFrameLength);
+        require(any.frameLength >= kFrameOverhead && any.frameLength <= kMaxFrameLength);
         require(any.frameLength <= size && data[0] == any.frameLength && data[2] == kFrameMarker);
         require(data[1] == lowByteOfSum(data, 2, any.frameLength));
     }

@@ -25,7 +25,6 @@
 
 constexpr std::size_t kMaxDataBytes = 8;
 constexpr std::size_t kFrameOverhead = 7;
-constexpr std::size_t kMinFrameLength = kFrameOverhead;
 constexpr std::size_t kMaxFrameLength = kFrameOverhead + kMaxDataBytes;
 constexpr std::uint8_t kFrameMarker = 0x26;
 

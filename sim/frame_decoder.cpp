@@ -7,7 +7,7 @@ DecodedFrame decodeRequestFrame(const std::uint8_t* bytes, std::size_t count)
         return decoded;
     }
     const std::size_t length = bytes[kLengthOffset];
-    if (length < kMinFrameLength || length > kMaxFrameLength) {
+    if (length < kFrameOverhead || length > kMaxFrameLength) {
         decoded.status = FrameDecodeStatus::BadLength;
         return decoded;
     }
