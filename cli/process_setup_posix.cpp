@@ -1,6 +1,7 @@
 #include "process_setup.hpp"
 
 #include <csignal>
+#include <cstdio>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -20,4 +21,34 @@ void prepareProcess()
     // A reader that goes away must not end the run between the write and the purge;
     // output then simply fails, and the exit code still tells what the line did.
     std::signal(SIGPIPE, SIG_IGN);
+}
+
+namespace {
+
+sigset_t stopRequests()
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
+    sigaddset(&signals, SIGQUIT);
+    return signals;
+}
+
+}  // namespace
+
+void holdStopRequests()
+{
+    const sigset_t signals = stopRequests();
+    sigprocmask(SIG_BLOCK, &signals, nullptr);
+}
+
+void releaseStopRequests()
+{
+    // A waiting request ends the process the moment it is let through, with no chance
+    // to flush: what was printed goes out first.
+    std::fflush(stdout);
+    const sigset_t signals = stopRequests();
+    sigprocmask(SIG_UNBLOCK, &signals, nullptr);
 }

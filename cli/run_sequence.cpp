@@ -1,6 +1,7 @@
 #include "run_sequence.hpp"
 
 #include "messages.hpp"
+#include "process_setup.hpp"
 #include "word_parsing.hpp"
 
 #include "../link/request_frame.hpp"
@@ -39,32 +40,12 @@ ExitStatus readIdAndData(int wordCount, const char* const* words, SendRequest& r
     return ExitStatus::Ok;
 }
 
-}  // namespace
-
-ExitStatus runSequence(int wordCount, const char* const* words)
+// From the open to the close: every outcome of a port that could be opened lets it go.
+ExitStatus exchangeOnPort(int wordCount, const char* const* words, SendRequest& request, bool devicePath)
 {
-    printBanner();
-    if (wordCount < kMinWordCount || wordCount > kMaxWordCount) {
-        printWrongArgumentCount(wordCount);
-        printUsage();
-        return ExitStatus::WrongArgumentCount;
-    }
-
     const char* portWord = words[1];
-    SendRequest request;
     SerialLink link;
-    bool opened = false;
-    if (isDevicePathWord(portWord)) {
-        opened = link.openDevicePath(portWord);
-    } else {
-        const PortWord port = parsePortWord(portWord);
-        if (!port.valid) {
-            printBadPort(portWord);
-            return ExitStatus::BadPortArgument;
-        }
-        request.portNumber = port.portNumber;
-        opened = link.open(port.portNumber);
-    }
+    const bool opened = devicePath ? link.openDevicePath(portWord) : link.open(request.portNumber);
     if (!opened) {
         printPortOpenFailed(portWord);
         return ExitStatus::PortOpenFailed;
@@ -94,4 +75,33 @@ ExitStatus runSequence(int wordCount, const char* const* words)
     link.clearReceived();
     link.close();
     return acknowledgment.received ? ExitStatus::Ok : ExitStatus::NoAcknowledgment;
+}
+
+}  // namespace
+
+ExitStatus runSequence(int wordCount, const char* const* words)
+{
+    printBanner();
+    if (wordCount < kMinWordCount || wordCount > kMaxWordCount) {
+        printWrongArgumentCount(wordCount);
+        printUsage();
+        return ExitStatus::WrongArgumentCount;
+    }
+
+    const char* portWord = words[1];
+    SendRequest request;
+    const bool devicePath = isDevicePathWord(portWord);
+    if (!devicePath) {
+        const PortWord port = parsePortWord(portWord);
+        if (!port.valid) {
+            printBadPort(portWord);
+            return ExitStatus::BadPortArgument;
+        }
+        request.portNumber = port.portNumber;
+    }
+
+    holdStopRequests();
+    const ExitStatus status = exchangeOnPort(wordCount, words, request, devicePath);
+    releaseStopRequests();
+    return status;
 }

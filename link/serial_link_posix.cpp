@@ -12,6 +12,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -89,6 +90,27 @@ bool waitForDrain(int descriptor, Nanoseconds deadline)
     }
 }
 
+// The terminal the tool was started from: its controlling terminal (by whatever name,
+// /dev/tty included) or the terminal on its standard input, output or error. Setting
+// that one up as a port would send the frame into the user's screen and leave it raw.
+bool isOwnTerminal(int descriptor)
+{
+    if (tcgetsid(descriptor) == getsid(0)) {
+        return true;
+    }
+    struct stat port {};
+    if (fstat(descriptor, &port) != 0) {
+        return false;
+    }
+    for (int standard = 0; standard <= 2; ++standard) {
+        struct stat console {};
+        if (isatty(standard) && fstat(standard, &console) == 0 && console.st_rdev == port.st_rdev) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 SerialDriverIoctl serialDriverIoctl = driverIoctl;
@@ -120,10 +142,10 @@ bool SerialLink::openDevicePath(const char* path)
     if (descriptor < 0) {
         return false;
     }
-    // Only a terminal line is a port: a frame must never land in a file or a disk.
-    // The lock comes before any line setting is touched: the port is another
-    // program's while it holds it.
-    if (!isatty(descriptor) || flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
+    // Only a terminal line is a port, and not the user's own: a frame must never land
+    // in a file, a disk or a screen. The lock comes before any line setting is touched:
+    // the port is another program's while it holds it.
+    if (!isatty(descriptor) || isOwnTerminal(descriptor) || flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
         ::close(descriptor);
         return false;
     }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <cstring>
 #include <fstream>
@@ -149,6 +150,50 @@ TEST(PortSafety, ExclusiveWhileRunning)
 
     heldRun.join();
     EXPECT_EQ(heldOutcome.process.exitCode, 7);
+    closeStandInPort(port);
+}
+
+// Stopped mid-run (here while held in its write on a line that takes nothing more), a
+// run puts the port back before it ends as the stop asks, and what it printed comes out.
+TEST(PortSafety, StoppedRunPutsThePortBackFirst)
+{
+    StandInPort port = openPort();
+    fillOutgoingLine(port);
+    const EndToEndCase& row = rowNamed("SilentDevice");
+    EndToEndRun stopped = runOf(row);
+    stopped.expectFrame = false;
+    stopped.options = ordinaryUserOptions(port);
+    stopped.options.stopSignal = SIGTERM;
+    stopped.options.stopAfterMs = 150;
+    const EndToEndOutcome outcome = runAgainstStandIn(nativeTool(), port, port.terminalPath, stopped);
+    EXPECT_EQ(outcome.process.signal, SIGTERM);
+    // The write time-out for 9 bytes is 650 ms and the read window 11 ms.
+    EXPECT_LT(outcome.process.elapsedMs, nativeTool().runLimitMs);
+    EXPECT_EQ(outcome.process.out, withPortWord(row.expectedOut, port.terminalPath));
+    ExchangeRecord junk;
+    collectLateBytes(port, junk);
+    expectPortLetGo(port, port.terminalPath);
+    closeStandInPort(port);
+}
+
+// The terminal the tool is started from is no port, by whatever name: nothing is sent
+// into it and its settings stay as they were.
+TEST(PortSafety, OwnTerminalIsRefusedAndLeftAlone)
+{
+    StandInPort port = openPort();
+    ProcessOptions fromTerminal;
+    fromTerminal.terminal = port.terminalPath;
+    for (const std::string& word : {std::string("/dev/tty"), port.terminalPath}) {
+        const termios before = currentTerminalSettings(port);
+        const ProcessResult run = runProcess({VELMORAN_BINARY, word, "0x1FFFFFF0", "0x01"}, fromTerminal);
+        EXPECT_EQ(run.out, "Program to select CAN ID for download, Version 1.00\nError opening serial port " + word +
+                               "\n");
+        EXPECT_EQ(run.exitCode, 3) << word;
+        EXPECT_TRUE(sameLineSettings(before, currentTerminalSettings(port))) << word;
+        ExchangeRecord sent;
+        collectLateBytes(port, sent);
+        EXPECT_TRUE(sent.received.empty()) << word;
+    }
     closeStandInPort(port);
 }
 

@@ -90,16 +90,12 @@ void expectOnly8N1Requested(const std::string& log, const std::string& terminalP
     EXPECT_GT(requests, 0) << "no line setting was requested for " << terminalPath;
 }
 
-namespace {
-
-bool sameSettings(const termios& a, const termios& b)
+bool sameLineSettings(const termios& a, const termios& b)
 {
     return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag && a.c_lflag == b.c_lflag &&
            cfgetispeed(&a) == cfgetispeed(&b) && cfgetospeed(&a) == cfgetospeed(&b) &&
            std::equal(a.c_cc, a.c_cc + NCCS, b.c_cc);
 }
-
-}  // namespace
 
 EndToEndRun runOf(const EndToEndCase& row)
 {
@@ -177,7 +173,7 @@ void expectCaseHolds(const EndToEndCase& row, const EndToEndOutcome& outcome, co
         EXPECT_EQ(outcome.record.frame.status, FrameDecodeStatus::Ok);
     } else {
         // Nothing is sent, and the port's settings (speed, raw mode, ...) are left alone.
-        EXPECT_TRUE(sameSettings(outcome.settingsBefore, outcome.settingsAfter)) << "the run changed the line's settings";
+        EXPECT_TRUE(sameLineSettings(outcome.settingsBefore, outcome.settingsAfter)) << "the run changed the line's settings";
     }
 }
 

@@ -51,6 +51,9 @@ void expectCaseHolds(const EndToEndCase& row, const EndToEndOutcome& outcome, co
 // saw it while the frame arrived.
 void expectRaw115200With8N1(const termios& seen);
 
+// Every line setting the same: speed, modes and control characters.
+bool sameLineSettings(const termios& a, const termios& b);
+
 // A pseudo-terminal keeps no parity and always 8 data bits, whatever is asked of it, so
 // the frame's format is checked on what the tool asked the kernel for. The tool runs
 // under strace, which writes every line setting requested to the log.

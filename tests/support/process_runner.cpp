@@ -1,5 +1,6 @@
 #include "process_runner.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -8,6 +9,7 @@
 #include <poll.h>
 #include <sched.h>
 #include <grp.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -53,7 +55,13 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
     const Clock::time_point start = Clock::now();
     const pid_t pid = fork();
     if (pid == 0) {
-        const int input = open("/dev/null", O_RDONLY);
+        int input = -1;
+        if (options.terminal.empty()) {
+            input = open("/dev/null", O_RDONLY);
+        } else if (setsid() < 0 || (input = open(options.terminal.c_str(), O_RDWR)) < 0 ||
+                   ioctl(input, TIOCSCTTY, 0) != 0) {
+            _exit(125);
+        }
         dup2(input, 0);
         if (options.stdoutMode == StdoutMode::Closed) {
             close(1);
@@ -87,14 +95,20 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
     pollfd streams[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
     int open = 2;
+    bool stopSent = options.stopSignal == 0;
     while (open > 0) {
+        if (!stopSent && millisecondsSince(start) >= options.stopAfterMs) {
+            kill(pid, options.stopSignal);
+            stopSent = true;
+        }
         const double left = options.timeoutMs - millisecondsSince(start);
         if (left <= 0) {
             result.timedOut = true;
             kill(pid, SIGKILL);
             break;
         }
-        const int ready = poll(streams, 2, static_cast<int>(left) + 1);
+        const double wait = stopSent ? left : std::min(left, options.stopAfterMs - millisecondsSince(start));
+        const int ready = poll(streams, 2, static_cast<int>(wait) + 1);
         if (ready < 0 && errno != EINTR) {
             break;
         }
@@ -125,8 +139,7 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    result.endedAt = Clock::now();
-    result.elapsedMs = std::chrono::duration<double, std::milli>(result.endedAt - start).count();
+    result.elapsedMs = millisecondsSince(start);
     if (WIFEXITED(status)) {
         result.exitCode = WEXITSTATUS(status);
     } else if (WIFSIGNALED(status)) {

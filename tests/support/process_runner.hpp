@@ -3,7 +3,6 @@
 // Runs a program as a separate process and collects what it printed and how it
 // ended, with a time limit so that a hung run fails its test instead of the suite.
 
-#include <chrono>
 #include <string>
 #include <vector>
 
@@ -20,6 +19,11 @@ struct ProcessOptions {
     // Real-time scheduling where the machine allows it, so that a busy machine cannot
     // hold the program up between two of its own steps; otherwise it runs as usual.
     bool prompt = false;
+    int stopSignal = 0;     // sent this long after the start, when not 0
+    int stopAfterMs = 0;
+    // The terminal to start from: the program's controlling terminal, in a session of
+    // its own, and its standard input.
+    std::string terminal;
 };
 
 struct ProcessResult {
@@ -30,7 +34,6 @@ struct ProcessResult {
     std::string out;
     std::string err;
     double elapsedMs = 0;
-    std::chrono::steady_clock::time_point endedAt;  // when the process was seen to end
 };
 
 // argv[0] is the program's full path; PATH is not searched.
