@@ -95,7 +95,8 @@ bool waitForDrain(int descriptor, Nanoseconds deadline)
 // that one up as a port would send the frame into the user's screen and leave it raw.
 bool isOwnTerminal(int descriptor)
 {
-    if (tcgetsid(descriptor) == getsid(0)) {
+    // Only the controlling terminal tells its foreground process group.
+    if (tcgetpgrp(descriptor) != -1) {
         return true;
     }
     struct stat port {};
