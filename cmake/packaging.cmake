@@ -1,31 +1,79 @@
 # What `cmake --install` puts where, and the packages built from it with CPack:
-#   Linux:   cmake --build --preset default --target package   (.deb and .tar.gz)
+#   Linux:   cmake --build --preset default --target package   (.deb and .tar.gz; the
+#            arm64 and armhf presets build theirs the same way)
 #   Windows: cmake --build --preset mingw --target package     (.zip)
+#
+# On Linux the install has two components. `debian`: the .deb, with programs linked
+# against the system's libraries and stripped, compressed man pages, a changelog and a
+# machine-readable copyright, as Debian's policy asks. `portable`: the tarball that a
+# user of any distribution unpacks, with the programs as this build links them
+# (statically, with the presets) and plain man pages.
 
 include(GNUInstallDirs)
+
+# The project has no address to give. Whoever releases a package names a contact
+# with one: cmake --preset default -DCPACK_PACKAGE_CONTACT="Name <address>"
+if(NOT CPACK_PACKAGE_CONTACT)
+  set(CPACK_PACKAGE_CONTACT "The velmoran authors")
+endif()
+set(VELMORAN_CONTACT "${CPACK_PACKAGE_CONTACT}")
 
 if(WIN32)
   # A zip to unpack anywhere: the tool and its papers side by side.
   install(TARGETS velmoran RUNTIME DESTINATION .)
   install(FILES README.md LICENSE DESTINATION .)
 else()
-  install(TARGETS velmoran velmoran-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  # The .deb's programs, from the same libraries, linked as Debian links programs.
+  add_executable(velmoran-deb cli/main.cpp)
+  target_link_libraries(velmoran-deb PRIVATE velmoran_cli)
+  add_executable(velmoran-sim-deb sim/main.cpp)
+  target_link_libraries(velmoran-sim-deb PRIVATE velmoran_standin)
+  set_target_properties(velmoran-deb PROPERTIES OUTPUT_NAME velmoran)
+  set_target_properties(velmoran-sim-deb PROPERTIES OUTPUT_NAME velmoran-sim)
+  set_target_properties(velmoran-deb velmoran-sim-deb PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/deb)
+
+  # Compressed as Debian wants them: the best compression, and no name or time stamp
+  # in the header, so that the same source gives the same package.
+  function(velmoran_gzip source output)
+    add_custom_command(OUTPUT ${output}
+      COMMAND sh -c "gzip -9n -c \"$0\" >\"$1\"" ${source} ${output}
+      DEPENDS ${source} VERBATIM)
+  endfunction()
+
+  set(gzipped)
   foreach(page velmoran.1 velmoran-sim.1)
     configure_file(man/${page}.in man/${page} @ONLY)
-    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/man/${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    set(plain ${CMAKE_CURRENT_BINARY_DIR}/man/${page})
+    velmoran_gzip(${plain} ${plain}.gz)
+    list(APPEND gzipped ${plain}.gz)
+    install(FILES ${plain} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT portable)
+    install(FILES ${plain}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT debian)
   endforeach()
-  install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
-  # Where Debian looks for a package's license.
-  install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
+
+  # The changelog's newest entry must be this version's. Its entries are signed by the
+  # package's contact, with an empty address where none was given.
+  file(STRINGS packaging/changelog.in newest LIMIT_COUNT 1)
+  if(NOT newest MATCHES "^velmoran \\(${PROJECT_VERSION}\\) ")
+    message(FATAL_ERROR "packaging/changelog.in begins with '${newest}': add an entry for ${PROJECT_VERSION}")
+  endif()
+  set(VELMORAN_CHANGELOG_SIGNER "${VELMORAN_CONTACT}")
+  if(NOT VELMORAN_CONTACT MATCHES "<.*>")
+    string(APPEND VELMORAN_CHANGELOG_SIGNER " <>")
+  endif()
+  configure_file(packaging/changelog.in changelog @ONLY)
+  velmoran_gzip(${CMAKE_CURRENT_BINARY_DIR}/changelog ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)
+  list(APPEND gzipped ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)
+  add_custom_target(velmoran_gzipped_papers ALL DEPENDS ${gzipped})
+
+  install(TARGETS velmoran velmoran-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT portable)
+  install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT portable)
+  install(TARGETS velmoran-deb velmoran-sim-deb RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT debian)
+  install(FILES README.md packaging/copyright ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
+    DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT debian)
 endif()
 
 set(CPACK_PACKAGE_NAME velmoran)
 set(CPACK_PACKAGE_VENDOR "The velmoran authors")
-# Whoever releases a package may name a contact with an address:
-#   cmake --preset default -DCPACK_PACKAGE_CONTACT="Name <address>"
-if(NOT CPACK_PACKAGE_CONTACT)
-  set(CPACK_PACKAGE_CONTACT "The velmoran authors")
-endif()
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "selects a CAN ID for download through a serial CAN interface")
 # Lines of at most 80 characters, as Debian's tools show them.
 set(CPACK_PACKAGE_DESCRIPTION
@@ -37,18 +85,42 @@ download scripts act on. velmoran-sim plays the CAN interface on a
 pseudo-terminal for rehearsing scripts without hardware.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
+set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME win64)
 else()
-  set(CPACK_GENERATOR DEB TGZ)
-  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-  set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
-  # Static programs need nothing; otherwise let dpkg-shlibdeps name the libraries.
-  if(NOT VELMORAN_STATIC_LINK)
-    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # Debian's names for the architectures built here.
+  if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(aarch64|arm64)$")
+    set(VELMORAN_DEB_ARCH arm64)
+  elseif(CMAKE_SYSTEM_PROCESSOR MATCHES "^arm")
+    set(VELMORAN_DEB_ARCH armhf)
+  elseif(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
+    set(VELMORAN_DEB_ARCH amd64)
+  else()
+    set(VELMORAN_DEB_ARCH ${CMAKE_SYSTEM_PROCESSOR})
   endif()
+  set(CPACK_GENERATOR DEB TGZ)
+  set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
+  set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${VELMORAN_DEB_ARCH})
+  set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+  # Each generator packs its own component.
+  set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_BINARY_DIR}/cpack-components.cmake)
+  file(WRITE ${CPACK_PROJECT_CONFIG_FILE} "\
+if(CPACK_GENERATOR STREQUAL \"DEB\")
+  set(CPACK_COMPONENTS_ALL debian)
+else()
+  set(CPACK_COMPONENTS_ALL portable)
+  set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
+  set(CPACK_PACKAGE_FILE_NAME \"velmoran-${PROJECT_VERSION}-linux-${VELMORAN_DEB_ARCH}\")
+endif()
+")
 endif()
 
 include(CPack)

@@ -1,19 +1,24 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that legs of the build need, where they are missing.
-#   install-deps.sh [LEG...]   native (the default), windows, fuzz
+#   install-deps.sh [LEG...]   native (the default), windows, arm, fuzz
 #     native    compiler, CMake, GoogleTest, groff (to check the man pages), strace (to
 #               see the line settings the tool asks for)
 #     windows   the MinGW-w64 cross-compiler, GoogleTest's sources for it, and Wine
+#     arm       Debian's arm64 and armhf cross-compilers, qemu's user-mode emulators, and
+#               the two architectures' C and C++ libraries (Debian multiarch), which
+#               dpkg-shlibdeps reads and the .deb's programs run with
 #     fuzz      clang and its libFuzzer runtime
 set -euo pipefail
 
 packages=()
 for leg in "${@:-native}"; do
   case $leg in
-    native) packages+=(cmake g++ make libgtest-dev groff-base strace) ;;
+    native) packages+=(cmake g++ make libgtest-dev groff-base strace file dpkg-dev lintian) ;;
     windows) packages+=(g++-mingw-w64-x86-64 googletest wine64) ;;
+    arm) packages+=(g++-aarch64-linux-gnu g++-arm-linux-gnueabihf qemu-user-static
+                    libc6:arm64 libstdc++6:arm64 libc6:armhf libstdc++6:armhf) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
-    *) echo "install-deps.sh: unknown leg '$leg' (native, windows, fuzz)" >&2; exit 2 ;;
+    *) echo "install-deps.sh: unknown leg '$leg' (native, windows, arm, fuzz)" >&2; exit 2 ;;
   esac
 done
 
@@ -29,5 +34,8 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 echo "installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
+for package in "${missing[@]}"; do
+  case $package in *:*) dpkg --add-architecture "${package#*:}" ;; esac
+done
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

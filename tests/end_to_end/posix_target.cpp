@@ -1,5 +1,6 @@
-// The native tool against the stand-in device, with the pseudo-terminal's path as
-// the port word; and the cases only a POSIX system can show.
+// A POSIX build of the tool against the stand-in device, with the pseudo-terminal's path
+// as the port word: the native one, or another architecture's under qemu's user-mode
+// emulation. And the cases only a POSIX system can show.
 
 #include "end_to_end_target.hpp"
 
@@ -16,14 +17,28 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace {
+
+// The command that starts the tool (an emulator first, where there is one), with the
+// tool's own words after it.
+std::vector<std::string> toolCommand(const std::vector<std::string>& words)
+{
+    std::vector<std::string> command = {VELMORAN_TOOL_COMMAND};
+    command.insert(command.end(), words.begin(), words.end());
+    return command;
+}
+
+}  // namespace
+
+// The reply slack inside and outside the window is the build's (see tests/CMakeLists.txt).
 const EndToEndTarget& endToEndTarget()
 {
     static const EndToEndTarget target = {
-        {{VELMORAN_BINARY}, FreshPortFlavour::Linux, false, 2000},
+        {toolCommand({}), FreshPortFlavour::Linux, false, 2000},
         CRTSCTS | HUPCL | CLOCAL,
         CRTSCTS | HUPCL,
-        0.6,  // a reply 10.4 ms after the frame is taken, as a 10 ms window would not
-        2.0,  // one 13 ms after it is refused, as a 20 ms window would not
+        VELMORAN_REPLY_SLACK_INSIDE_MS,
+        VELMORAN_REPLY_SLACK_OUTSIDE_MS,
     };
     return target;
 }
@@ -82,7 +97,7 @@ TEST(PortSafety, RegularFileUnderDevIsNeverWritten)
     ASSERT_EQ(write(file, contents.data(), contents.size()), static_cast<ssize_t>(contents.size()));
     close(file);
 
-    const ProcessResult result = runProcess({VELMORAN_BINARY, path, "0x1FFFFFF0", "0x01", "0x02"});
+    const ProcessResult result = runProcess(toolCommand({path, "0x1FFFFFF0", "0x01", "0x02"}));
     EXPECT_EQ(result.exitCode, 3);
     EXPECT_EQ(result.out, std::string("Program to select CAN ID for download, Version 1.00\n"
                                       "Error opening serial port ") +
@@ -140,7 +155,7 @@ TEST(PortSafety, ExclusiveWhileRunning)
     EXPECT_NE(opener.err.find(std::strerror(EBUSY)), std::string::npos) << opener.err;
 
     const EndToEndCase& refused = rowNamed("LockedByAnotherProgram");
-    std::vector<std::string> secondRun = {VELMORAN_BINARY};
+    std::vector<std::string> secondRun = toolCommand({});
     for (const std::string& word : refused.words) {
         secondRun.push_back(withPortWord(word, port.terminalPath));
     }
@@ -185,7 +200,7 @@ TEST(PortSafety, OwnTerminalIsRefusedAndLeftAlone)
     fromTerminal.terminal = port.terminalPath;
     for (const std::string& word : {std::string("/dev/tty"), port.terminalPath}) {
         const termios before = currentTerminalSettings(port);
-        const ProcessResult run = runProcess({VELMORAN_BINARY, word, "0x1FFFFFF0", "0x01"}, fromTerminal);
+        const ProcessResult run = runProcess(toolCommand({word, "0x1FFFFFF0", "0x01"}), fromTerminal);
         EXPECT_EQ(run.out, "Program to select CAN ID for download, Version 1.00\nError opening serial port " + word +
                                "\n");
         EXPECT_EQ(run.exitCode, 3) << word;
