@@ -77,7 +77,7 @@ ProcessOptions ordinaryUserOptions(const StandInPort& port)
 
 namespace {
 
-const ToolCommand& nativeTool()
+const ToolCommand& targetTool()
 {
     return endToEndTarget().tool;
 }
@@ -121,7 +121,7 @@ TEST(PortSafety, OrdinaryUserRunsAgainAfterEveryOutcome)
         const EndToEndCase& row = rowNamed(name);
         EndToEndRun run = runOf(row);
         run.options = options;
-        const EndToEndOutcome outcome = runAgainstStandIn(nativeTool(), port, port.terminalPath, run);
+        const EndToEndOutcome outcome = runAgainstStandIn(targetTool(), port, port.terminalPath, run);
         EXPECT_EQ(outcome.process.exitCode, row.expectedExit) << name << ": " << outcome.process.out;
     }
     closeStandInPort(port);
@@ -137,7 +137,7 @@ TEST(PortSafety, ExclusiveWhileRunning)
     EndToEndRun held = runOf(rowNamed("SilentDevice"));
     held.expectFrame = false;
     EndToEndOutcome heldOutcome;
-    std::thread heldRun([&] { heldOutcome = runAgainstStandIn(nativeTool(), port, port.terminalPath, held); });
+    std::thread heldRun([&] { heldOutcome = runAgainstStandIn(targetTool(), port, port.terminalPath, held); });
 
     // Looking takes the lock for a moment, which would turn the run away if it came
     // just then: first give it time to start, then look now and again.
@@ -180,10 +180,10 @@ TEST(PortSafety, StoppedRunPutsThePortBackFirst)
     stopped.options = ordinaryUserOptions(port);
     stopped.options.stopSignal = SIGTERM;
     stopped.options.stopAfterMs = 150;
-    const EndToEndOutcome outcome = runAgainstStandIn(nativeTool(), port, port.terminalPath, stopped);
+    const EndToEndOutcome outcome = runAgainstStandIn(targetTool(), port, port.terminalPath, stopped);
     EXPECT_EQ(outcome.process.signal, SIGTERM);
     // The write time-out for 9 bytes is 650 ms and the read window 11 ms.
-    EXPECT_LT(outcome.process.elapsedMs, nativeTool().runLimitMs);
+    EXPECT_LT(outcome.process.elapsedMs, targetTool().runLimitMs);
     EXPECT_EQ(outcome.process.out, withPortWord(row.expectedOut, port.terminalPath));
     ExchangeRecord junk;
     collectLateBytes(port, junk);
@@ -235,7 +235,7 @@ TEST_P(OutputGoesAway, ExchangeStillCompletes)
     EndToEndRun run = runOf(row);
     run.options = ordinaryUserOptions(port);
     run.options.stdoutMode = c.stdoutMode;
-    const EndToEndOutcome outcome = runAgainstStandIn(nativeTool(), port, port.terminalPath, run);
+    const EndToEndOutcome outcome = runAgainstStandIn(targetTool(), port, port.terminalPath, run);
     EXPECT_EQ(outcome.process.signal, 0);
     EXPECT_EQ(outcome.process.exitCode, row.expectedExit);
     // Nothing meant for the console may go out on the line.

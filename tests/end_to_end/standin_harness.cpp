@@ -64,7 +64,6 @@ ToolCommand tracingLineRequests(const ToolCommand& tool, const std::string& log)
     traced.prefix = {VELMORAN_STRACE, "-f", "-qq", "--seccomp-bpf", "-y", "-v", "-e", "trace=ioctl",
                      "-e", "signal=none", "-E", withoutLeakCheck, "-o", log, "--"};
     traced.prefix.insert(traced.prefix.end(), tool.prefix.begin(), tool.prefix.end());
-    traced.runLimitMs = tool.runLimitMs * 5;
     return traced;
 }
 
