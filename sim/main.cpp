@@ -30,6 +30,7 @@ void printHelp()
         "  --reply-byte HEX   the acknowledgment byte to answer with, 00 to FF (default 06)\n"
         "  --delay MS         wait this many milliseconds before replying (default 0)\n"
         "  --silent           never reply\n"
+        "  --ignore-first N   leave the first N frames unanswered, then answer as set\n"
         "  --extra HEX,...    bytes to send straight after the reply byte\n"
         "  --frames N         serve N frames (1 or more), then exit (default: until interrupted)\n"
         "  -h, --help         show this text");
@@ -74,6 +75,7 @@ bool parseByteList(const char* text, std::vector<std::uint8_t>& bytes)
 struct SimOptions {
     DeviceBehaviour behaviour;
     long frames = 0;  // 0: until interrupted
+    long ignoreFirst = 0;
 };
 
 int refuse(const std::string& what)
@@ -109,6 +111,9 @@ int parseOptions(int argc, char** argv, SimOptions& options)
         } else if (option == "--extra") {
             expected = "bytes in hex, 00 to FF, separated by commas";
             valid = value != nullptr && parseByteList(value, options.behaviour.extraBytes);
+        } else if (option == "--ignore-first") {
+            expected = "a count of 0 or more";
+            valid = value != nullptr && parseCount(value, 0, options.ignoreFirst);
         } else if (option == "--frames") {
             expected = "a count of 1 or more (leave --frames out to serve until interrupted)";
             valid = value != nullptr && parseCount(value, 1, options.frames);
@@ -188,11 +193,14 @@ int main(int argc, char** argv)
     constexpr int kPollSliceMs = 200;
     long served = 0;
     while (!stopRequested && (options.frames == 0 || served < options.frames)) {
+        // A device that misses a request and answers the next: what a script's retry is for.
+        DeviceBehaviour behaviour = options.behaviour;
+        behaviour.reply = behaviour.reply && served >= options.ignoreFirst;
         ExchangeRecord record;
-        if (!serveExchange(port, options.behaviour, record, kPollSliceMs)) {
+        if (!serveExchange(port, behaviour, record, kPollSliceMs)) {
             continue;
         }
-        printFrameLine(record, options.behaviour);
+        printFrameLine(record, behaviour);
         ++served;
     }
     waitUntilLineReleased(port, 1000);
