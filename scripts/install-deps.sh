@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that legs of the build need, where they are missing.
-#   install-deps.sh [LEG...]   native (the default), windows, arm, fuzz
+#   install-deps.sh [LEG...]   native (the default), windows, arm, drivers, fuzz
 #     native    compiler, CMake, GoogleTest, groff (to check the man pages), strace (to
 #               see the line settings the tool asks for)
 #     windows   the MinGW-w64 cross-compiler, GoogleTest's sources for it, and Wine
 #     arm       Debian's arm64 and armhf cross-compilers, qemu's user-mode emulators, and
 #               the two architectures' C and C++ libraries (Debian multiarch), which
 #               dpkg-shlibdeps reads and the .deb's programs run with
+#     drivers   qemu's full-system emulators for amd64 and arm64, cpio for the guests'
+#               initramfs, and the arm64 cross-compiler; the guests' kernels and busybox
+#               are fetched from Debian's archive by the leg itself (tests/drivers/guest.sh)
 #     fuzz      clang and its libFuzzer runtime
 set -euo pipefail
 
@@ -17,8 +20,9 @@ for leg in "${@:-native}"; do
     windows) packages+=(g++-mingw-w64-x86-64 googletest wine64) ;;
     arm) packages+=(g++-aarch64-linux-gnu g++-arm-linux-gnueabihf qemu-user-static
                     libc6:arm64 libstdc++6:arm64 libc6:armhf libstdc++6:armhf) ;;
+    drivers) packages+=(qemu-system-x86 qemu-system-arm cpio g++-aarch64-linux-gnu) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
-    *) echo "install-deps.sh: unknown leg '$leg' (native, windows, arm, fuzz)" >&2; exit 2 ;;
+    *) echo "install-deps.sh: unknown leg '$leg' (native, windows, arm, drivers, fuzz)" >&2; exit 2 ;;
   esac
 done
 

@@ -7,9 +7,11 @@
 #               checks, its zip, its unit tests and the end-to-end table under Wine
 #   arm         velmoran for arm64 and armhf, cross-built by the native build (label arm):
 #               the end-to-end table under qemu, and each one's .deb
+#   drivers     Linux booted under qemu, amd64 and arm64 (label drivers): velmoran on the
+#               kernel's own FTDI, 16550 and PL011 drivers, and what each UART was told
 #   sanitizers  the native tests again, built with AddressSanitizer and UBSan
 #
-#   test.sh [--skip fuzz|windows|arm|sanitizers]...   (the native leg always runs)
+#   test.sh [--skip fuzz|windows|arm|drivers|sanitizers]...   (the native leg always runs)
 #
 # Missing Debian packages are installed first. A leg is left out only when asked with
 # --skip, which CI (CI=true) refuses; the summary says so. A leg's counts are CTest's own:
@@ -17,12 +19,12 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
-legs=(fuzz windows arm sanitizers)
+legs=(fuzz windows arm drivers sanitizers)
 declare -A left_out=()
 while [ $# -gt 0 ]; do
   case "$1 ${2:-}" in
-    "--skip fuzz" | "--skip windows" | "--skip arm" | "--skip sanitizers") left_out[$2]=1; shift 2 ;;
-    -h* | --help*) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    "--skip fuzz" | "--skip windows" | "--skip arm" | "--skip drivers" | "--skip sanitizers") left_out[$2]=1; shift 2 ;;
+    -h* | --help*) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "test.sh: unknown arguments '$*'; --skip takes one of: ${legs[*]} (see --help)" >&2; exit 2 ;;
   esac
 done
@@ -31,7 +33,7 @@ done
 runs() { [ -z "${left_out[$1]:-}" ]; }
 
 install=(native)
-for leg in windows arm fuzz; do runs $leg && install+=($leg); done
+for leg in windows arm drivers fuzz; do runs $leg && install+=($leg); done
 scripts/install-deps.sh "${install[@]}" ||
   { echo "test.sh: the packages above are needed; or leave their leg out with --skip" >&2; exit 1; }
 
@@ -72,15 +74,16 @@ if runs fuzz; then
 fi
 
 on() { runs "$1" && echo ON || echo OFF; }
-if build default "native windows arm" "-DVELMORAN_WINDOWS_LEG=$(on windows)" "-DVELMORAN_ARM_LEG=$(on arm)"; then
+if build default "native windows arm drivers" "-DVELMORAN_WINDOWS_LEG=$(on windows)" "-DVELMORAN_ARM_LEG=$(on arm)" \
+  "-DVELMORAN_DRIVERS_LEG=$(on drivers)"; then
   ctest_leg native default native
-  for leg in windows arm; do runs $leg && ctest_leg $leg default $leg; done
+  for leg in windows arm drivers; do runs $leg && ctest_leg $leg default $leg; done
 fi
 runs sanitizers && build asan sanitizers && ctest_leg sanitizers asan native
 
 echo
 echo "Summary"
-for leg in fuzz native windows arm sanitizers; do
+for leg in fuzz native windows arm drivers sanitizers; do
   line="LEFT OUT, as asked with --skip $leg: NOT TESTED"
   runs "$leg" && line=${summary[$leg]:-"FAILED: did not run"}
   runs "$leg" && [ -z "${summary[$leg]:-}" ] && failed=1
