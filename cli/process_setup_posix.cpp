@@ -36,12 +36,16 @@ sigset_t stopRequests()
     return signals;
 }
 
+// The mask the process had before the hold: a signal that its caller blocked stays
+// blocked after the run too.
+sigset_t callersMask;
+
 }  // namespace
 
 void holdStopRequests()
 {
     const sigset_t signals = stopRequests();
-    sigprocmask(SIG_BLOCK, &signals, nullptr);
+    sigprocmask(SIG_BLOCK, &signals, &callersMask);
 }
 
 void releaseStopRequests()
@@ -49,6 +53,5 @@ void releaseStopRequests()
     // A waiting request ends the process the moment it is let through, with no chance
     // to flush: what was printed goes out first.
     std::fflush(stdout);
-    const sigset_t signals = stopRequests();
-    sigprocmask(SIG_UNBLOCK, &signals, nullptr);
+    sigprocmask(SIG_SETMASK, &callersMask, nullptr);
 }

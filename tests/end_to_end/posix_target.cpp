@@ -168,20 +168,38 @@ TEST(PortSafety, ExclusiveWhileRunning)
     closeStandInPort(port);
 }
 
-// Stopped mid-run (here while held in its write on a line that takes nothing more), a
-// run puts the port back before it ends as the stop asks, and what it printed comes out.
-TEST(PortSafety, StoppedRunPutsThePortBackFirst)
+struct StopCase {
+    const char* name;
+    int signal;
+    bool blockedByCaller;  // then the run ends as if unstopped, and the signal stays pending
+};
+
+void PrintTo(const StopCase& c, std::ostream* os)
 {
+    *os << c.name;
+}
+
+class StoppedRun : public ::testing::TestWithParam<StopCase> {};
+
+// Stopped mid-run (here while held in its write on a line that takes nothing more) by
+// Ctrl-C, kill, a closed terminal window or Ctrl-\, a run puts the port back before it
+// ends as the stop asks, and what it printed comes out. A signal its caller had blocked
+// stays blocked.
+TEST_P(StoppedRun, PutsThePortBackFirst)
+{
+    const StopCase& c = GetParam();
     StandInPort port = openPort();
     fillOutgoingLine(port);
     const EndToEndCase& row = rowNamed("SilentDevice");
     EndToEndRun stopped = runOf(row);
     stopped.expectFrame = false;
     stopped.options = ordinaryUserOptions(port);
-    stopped.options.stopSignal = SIGTERM;
+    stopped.options.stopSignal = c.signal;
     stopped.options.stopAfterMs = 150;
+    stopped.options.blockedSignal = c.blockedByCaller ? c.signal : 0;
     const EndToEndOutcome outcome = runAgainstStandIn(targetTool(), port, port.terminalPath, stopped);
-    EXPECT_EQ(outcome.process.signal, SIGTERM);
+    EXPECT_EQ(outcome.process.signal, c.blockedByCaller ? 0 : c.signal);
+    EXPECT_EQ(outcome.process.exitCode, c.blockedByCaller ? row.expectedExit : -1);
     // The write time-out for 9 bytes is 650 ms and the read window 11 ms.
     EXPECT_LT(outcome.process.elapsedMs, targetTool().runLimitMs);
     EXPECT_EQ(outcome.process.out, withPortWord(row.expectedOut, port.terminalPath));
@@ -191,23 +209,39 @@ TEST(PortSafety, StoppedRunPutsThePortBackFirst)
     closeStandInPort(port);
 }
 
-// The terminal the tool is started from is no port, by whatever name: nothing is sent
-// into it and its settings stay as they were.
+INSTANTIATE_TEST_SUITE_P(PortSafety, StoppedRun,
+                         ::testing::Values(StopCase {"Interrupt", SIGINT, false}, StopCase {"Terminate", SIGTERM, false},
+                                           StopCase {"HangUp", SIGHUP, false}, StopCase {"Quit", SIGQUIT, false},
+                                           StopCase {"InterruptBlockedByCaller", SIGINT, true}),
+                         [](const ::testing::TestParamInfo<StopCase>& info) { return std::string(info.param.name); });
+
+// The terminal the tool is started from is no port, by whatever name, whether it is the
+// controlling terminal or only standard input and output (a run started with setsid, a
+// service writing to a serial console): nothing but the tool's messages goes into it
+// and its settings stay as they were.
 TEST(PortSafety, OwnTerminalIsRefusedAndLeftAlone)
 {
     StandInPort port = openPort();
-    ProcessOptions fromTerminal;
-    fromTerminal.terminal = port.terminalPath;
-    for (const std::string& word : {std::string("/dev/tty"), port.terminalPath}) {
+    struct {
+        std::string word;
+        bool controls;
+    } const starts[] = {{"/dev/tty", true}, {port.terminalPath, true}, {port.terminalPath, false}};
+    for (const auto& start : starts) {
+        ProcessOptions fromTerminal;
+        fromTerminal.terminal = port.terminalPath;
+        fromTerminal.terminalControls = start.controls;
+        const std::string word = start.word;
         const termios before = currentTerminalSettings(port);
         const ProcessResult run = runProcess(toolCommand({word, "0x1FFFFFF0", "0x01"}), fromTerminal);
-        EXPECT_EQ(run.out, "Program to select CAN ID for download, Version 1.00\nError opening serial port " + word +
-                               "\n");
+        const std::string refused =
+            "Program to select CAN ID for download, Version 1.00\nError opening serial port " + word + "\n";
         EXPECT_EQ(run.exitCode, 3) << word;
         EXPECT_TRUE(sameLineSettings(before, currentTerminalSettings(port))) << word;
         ExchangeRecord sent;
         collectLateBytes(port, sent);
-        EXPECT_TRUE(sent.received.empty()) << word;
+        const std::string intoTerminal = withUnixLineEnds(std::string(sent.received.begin(), sent.received.end()));
+        EXPECT_EQ(start.controls ? run.out : intoTerminal, refused) << word;
+        EXPECT_EQ(start.controls ? intoTerminal : run.out, "") << word;
     }
     closeStandInPort(port);
 }

@@ -10,6 +10,7 @@
 #include <sched.h>
 #include <grp.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -58,15 +59,25 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
         int input = -1;
         if (options.terminal.empty()) {
             input = open("/dev/null", O_RDONLY);
-        } else if (setsid() < 0 || (input = open(options.terminal.c_str(), O_RDWR)) < 0 ||
-                   ioctl(input, TIOCSCTTY, 0) != 0) {
+        } else if (setsid() < 0 ||
+                   (input = open(options.terminal.c_str(), O_RDWR | (options.terminalControls ? 0 : O_NOCTTY))) < 0 ||
+                   (options.terminalControls && ioctl(input, TIOCSCTTY, 0) != 0)) {
             _exit(125);
         }
         dup2(input, 0);
         if (options.stdoutMode == StdoutMode::Closed) {
             close(1);
         } else {
-            dup2(outPipe[1], 1);
+            dup2(!options.terminal.empty() && !options.terminalControls ? input : outPipe[1], 1);
+        }
+        // A stop that dumps core (SIGQUIT) leaves no file behind.
+        const rlimit noCore {0, 0};
+        setrlimit(RLIMIT_CORE, &noCore);
+        if (options.blockedSignal != 0) {
+            sigset_t blocked;
+            sigemptyset(&blocked);
+            sigaddset(&blocked, options.blockedSignal);
+            sigprocmask(SIG_BLOCK, &blocked, nullptr);
         }
         dup2(errPipe[1], 2);
         if (options.runAsUid >= 0) {

@@ -21,9 +21,12 @@ struct ProcessOptions {
     bool prompt = false;
     int stopSignal = 0;     // sent this long after the start, when not 0
     int stopAfterMs = 0;
-    // The terminal to start from: the program's controlling terminal, in a session of
-    // its own, and its standard input.
+    int blockedSignal = 0;  // blocked from the start, as a caller may leave it, when not 0
+    // The terminal to start from, in a session of its own: the program's controlling
+    // terminal and its standard input; or, when not controlling, a terminal that is only
+    // its standard input and output, as for a service whose output goes to a serial console.
     std::string terminal;
+    bool terminalControls = true;
 };
 
 struct ProcessResult {
