@@ -1,8 +1,9 @@
 // Any word through the word readers under the sanitizers, and every answer held to the C
-// library's own reading of the word: what they accept, sscanf's "%x" or "COM%d" reads as
-// the same value; what they refuse, it refuses too, or reads only as a bare prefix's 0 or
-// as a number beyond 32 bits.
+// library's own reading of the word: a hex word's verdict and value to strtoull's (with
+// its range), and its value to sscanf's "%x" too; a port word to sscanf's "COM%d", which
+// refuses what they refuse, or reads it only as a number beyond 32 bits.
 
+#include <cctype>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -28,6 +29,33 @@ bool beyond32Bits(const char* number)
     return errno == ERANGE || value < -2147483648LL || value > 2147483647LL;
 }
 
+// strtoull's verdict on a hex word, read as "%x" reads one: optional white space and one
+// sign, then hex digits after an optional 0x, of which there must be one. A bare "0x" is
+// refused rather than read as 0.
+HexWordStatus strtoullVerdict(const char* word, std::uint32_t& value)
+{
+    const char* digits = word;
+    while (std::isspace(static_cast<unsigned char>(*digits))) {
+        ++digits;
+    }
+    const bool negative = *digits == '-';
+    digits += *digits == '-' || *digits == '+' ? 1 : 0;
+    if (!std::isxdigit(static_cast<unsigned char>(*digits))) {
+        return HexWordStatus::NotHex;
+    }
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long magnitude = std::strtoull(digits, &end, 16);
+    if (*digits == '0' && end == digits + 1 && (*end == 'x' || *end == 'X')) {
+        return HexWordStatus::NotHex;
+    }
+    if (errno == ERANGE || magnitude > 0xFFFFFFFFULL) {
+        return HexWordStatus::TooWide;
+    }
+    value = negative ? 0U - static_cast<std::uint32_t>(magnitude) : static_cast<std::uint32_t>(magnitude);
+    return HexWordStatus::Valid;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -38,10 +66,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const HexWord hex = parseHexWord(word.c_str());
     unsigned scannedHex = 0;
     const bool hexScanned = std::sscanf(word.c_str(), "%x", &scannedHex) == 1;
-    switch (hex.status) {
-    case HexWordStatus::Valid: require(hexScanned && scannedHex == hex.value); break;
-    case HexWordStatus::NotHex: require(!hexScanned || scannedHex == 0); break;
-    case HexWordStatus::TooWide: require(hexScanned); break;
+    std::uint32_t expectedValue = 0;
+    require(hex.status == strtoullVerdict(word.c_str(), expectedValue));
+    if (hex.status == HexWordStatus::Valid) {
+        require(hex.value == expectedValue && hexScanned && scannedHex == hex.value);
     }
 
     for (const std::string& candidate : {word, "COM" + word}) {
