@@ -7,8 +7,8 @@
 #     arm       Debian's arm64 and armhf cross-compilers, qemu's user-mode emulators, and
 #               the two architectures' C and C++ libraries (Debian multiarch), which
 #               dpkg-shlibdeps reads and the .deb's programs run with
-#     drivers   qemu's full-system emulators for amd64 and arm64, cpio for the guests'
-#               initramfs, and the arm64 cross-compiler; the guests' kernels and busybox
+#     drivers   qemu's full-system emulators for amd64 and arm64, cpio and xz for the guests'
+#               initramfs and modules, and the arm64 cross-compiler; the guests' kernels and busybox
 #               are fetched from Debian's archive by the leg itself (tests/drivers/guest.sh)
 #     fuzz      clang and its libFuzzer runtime
 set -euo pipefail
@@ -20,8 +20,8 @@ for leg in "${@:-native}"; do
     windows) packages+=(g++-mingw-w64-x86-64 googletest wine64) ;;
     arm) packages+=(g++-aarch64-linux-gnu g++-arm-linux-gnueabihf qemu-user-static
                     libc6:arm64 libstdc++6:arm64 libc6:armhf libstdc++6:armhf) ;;
-    drivers) packages+=(qemu-system-x86 qemu-system-arm cpio g++-aarch64-linux-gnu) ;;
-    fuzz) packages+=(clang libclang-rt-14-dev) ;;
+    drivers) packages+=(qemu-system-x86 qemu-system-arm cpio xz-utils g++-aarch64-linux-gnu) ;;
+    fuzz) packages+=(clang libclang-rt-dev) ;;
     *) echo "install-deps.sh: unknown leg '$leg' (native, windows, arm, drivers, fuzz)" >&2; exit 2 ;;
   esac
 done
