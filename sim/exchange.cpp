@@ -141,6 +141,7 @@ bool serveExchange(StandInPort& port, const DeviceBehaviour& behaviour, Exchange
     }
     record.frameCompleteAt = StandInClock::now();
     record.settingsAtFrame = currentTerminalSettings(port);
+    record.speedAtFrame = lineSpeedOf(port.lineHolder);
 
     if (!behaviour.reply && !behaviour.hangUpAfterFrame) {
         return true;

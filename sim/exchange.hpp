@@ -10,6 +10,7 @@
 #include <termios.h>
 
 #include "frame_decoder.hpp"
+#include "line_speed.hpp"
 #include "standin_port.hpp"
 
 struct DeviceBehaviour {
@@ -31,6 +32,7 @@ struct ExchangeRecord {
     DecodedFrame frame;
     StandInClock::time_point frameCompleteAt;  // when the frame was seen whole, or cut short
     termios settingsAtFrame {};
+    LineSpeed speedAtFrame;
 };
 
 // Waits up to `timeoutMs` (forever when negative) for a frame, then acts out the

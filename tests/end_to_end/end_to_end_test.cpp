@@ -73,7 +73,7 @@ TEST_P(LineSettings, AreRaw115200With8N1AndKeepModemFlags)
     ASSERT_TRUE(outcome.served) << outcome.process.err;
     EXPECT_EQ(outcome.process.exitCode, 0);
     const termios& seen = outcome.record.settingsAtFrame;
-    expectRaw115200With8N1(seen);
+    expectRaw115200With8N1(seen, outcome.record.speedAtFrame);
     expectOnly8N1Requested(log, port.terminalPath);
     EXPECT_EQ(seen.c_cflag & target.keptControlFlags, before.c_cflag & target.keptControlFlags);
     unlink(log);

@@ -49,7 +49,7 @@ void expectCaseHolds(const EndToEndCase& row, const EndToEndOutcome& outcome, co
 
 // Checks that the line was set to 115200 baud 8N1, raw both ways, as the device
 // saw it while the frame arrived.
-void expectRaw115200With8N1(const termios& seen);
+void expectRaw115200With8N1(const termios& seen, const LineSpeed& speed);
 
 // Every line setting the same: speed, modes and control characters.
 bool sameLineSettings(const termios& a, const termios& b);
