@@ -67,7 +67,7 @@ void expectOnly8N1Requested(const std::string& log, const std::string& terminalP
 void fillOutgoingLine(const StandInPort& port);
 
 // The table's row of that name.
-const EndToEndCase& rowNamed(const std::string& name);
+const EndToEndCase& rowNamed(const char* name);
 
 // Names the row in test output.
 void PrintTo(const EndToEndCase& row, std::ostream* os);
