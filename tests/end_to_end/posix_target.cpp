@@ -7,9 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <csignal>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -19,11 +21,53 @@
 
 namespace {
 
+// Root runs some cases as an ordinary user, who may not reach the build: a clone in root's
+// own home (mode 0700) is the usual case. Those runs take a copy of the tool from a folder
+// that every user can read, made once for this test program and removed as it exits.
+class ReachableCopy {
+public:
+    explicit ReachableCopy(const std::string& tool) : path_(tool)
+    {
+        if (geteuid() != 0) {
+            return;
+        }
+        std::error_code error;
+        char folder[] = "/tmp/velmoran-tool-XXXXXX";
+        if (mkdtemp(folder) == nullptr || chmod(folder, 0755) != 0) {
+            ADD_FAILURE() << "no folder for a copy of " << tool << ": " << std::strerror(errno);
+            return;
+        }
+        folder_ = folder;
+        const std::string copy = folder_ + "/" + std::filesystem::path(tool).filename().string();
+        if (!std::filesystem::copy_file(tool, copy, error) || chmod(copy.c_str(), 0755) != 0) {
+            ADD_FAILURE() << "cannot copy " << tool << " to " << copy << ": " << error.message();
+            return;
+        }
+        path_ = copy;
+    }
+    ~ReachableCopy()
+    {
+        std::error_code ignored;
+        if (!folder_.empty()) {
+            std::filesystem::remove_all(folder_, ignored);
+        }
+    }
+    ReachableCopy(const ReachableCopy&) = delete;
+    ReachableCopy& operator=(const ReachableCopy&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+    std::string folder_;
+};
+
 // The command that starts the tool (an emulator first, where there is one), with the
 // tool's own words after it.
 std::vector<std::string> toolCommand(const std::vector<std::string>& words)
 {
     std::vector<std::string> command = {VELMORAN_TOOL_COMMAND};
+    static const ReachableCopy tool(command.back());
+    command.back() = tool.path();
     command.insert(command.end(), words.begin(), words.end());
     return command;
 }
