@@ -63,10 +63,12 @@ const std::vector<TracePattern> kTracePatterns = {
      {"baud", "parity", "data", "stop"}},
     {Uart::Uart16550, std::regex("serial_write write addr 0x00 val 0x([0-9a-f]{2})"), {"byte"}},
     {Uart::Pl011, std::regex("pl011_baudrate_change .*ibrd: (\\d+), fbrd: (\\d+)"), {"ibrd", "fbrd"}},
-    {Uart::Pl011, std::regex("pl011_write addr 0x0000002c value 0x000000([0-9a-f]{2})"), {"lcr_h"}},
+    // QEMU 7.2 writes the address in eight digits, QEMU 8.1 and later in three and the
+    // register's name after the value.
+    {Uart::Pl011, std::regex("pl011_write addr 0x0*2c value 0x000000([0-9a-f]{2})"), {"lcr_h"}},
     // The control register's top digit holds CTS and RTS flow control in its two high bits.
-    {Uart::Pl011, std::regex("pl011_write addr 0x00000030 value 0x0000([0-9a-f])"), {"flow"}},
-    {Uart::Pl011, std::regex("pl011_write addr 0x00000000 value 0x000000([0-9a-f]{2})"), {"byte"}},
+    {Uart::Pl011, std::regex("pl011_write addr 0x0*30 value 0x0000([0-9a-f])"), {"flow"}},
+    {Uart::Pl011, std::regex("pl011_write addr 0x0+ value 0x000000([0-9a-f]{2})"), {"byte"}},
 };
 const std::string kFrameBytes = "09 36 26 1f ff ff f0 01 02 ";
 

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The host's side of the drivers leg: a Linux guest under qemu (TCG) that runs velmoran on
 # its own serial drivers, each port wired to a stand-in device on this machine.
-#   guest.sh fetch ARCH CACHE   Debian's kernel and busybox for ARCH (amd64, arm64), once:
-#                               CACHE/ARCH/vmlinuz, and base.cpio.gz with busybox and the
-#                               modules for the FT232 and the virtio console
+#   guest.sh fetch ARCH CACHE   Debian's kernel and busybox for ARCH (amd64, arm64), once
+#                               for each kernel build and module list: vmlinuz, and
+#                               base.cpio.gz with busybox and the modules for the FT232 and
+#                               the virtio console, in the folder that it prints
 #   guest.sh pack OUT FILE...   an initramfs part holding each FILE at /
 #   guest.sh boot ARCH DIR CACHE SIM
 #                               boots ARCH with DIR/tool.cpio.gz over its base; writes each
@@ -15,37 +16,70 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"; kill $(jobs -p) 2>/dev/null || true' EXIT
 pack() { (cd "$1" && find . | cpio -o -H newc --quiet) | gzip -1; }
 
+# The guest's kernel package as the archive names it now: NAME VERSION.
+kernel_package() {
+  local arch=$1 name
+  name=$(apt-cache depends "linux-image-$arch:$arch" 2>/dev/null | sed -n 's/^ *Depends: \(linux-image-[^:]*\).*/\1/p' | head -n 1)
+  [ -n "$name" ] && echo "$name $(apt-cache show "$name:$arch" 2>/dev/null | sed -n 's/^Version: //p' | head -n 1)"
+}
+
 fetch() {
-  local arch=$1 dir=$2/$1 kernel module
+  local arch=$1 cache=$2 kernel version dir module found
   local modules="usb-common usbcore xhci-hcd xhci-pci usbserial ftdi_sio"
-  [ -s "$dir/base.cpio.gz" ] && return 0
   case $arch in
     amd64) modules+=" virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci virtio_console" ;;
     arm64) modules+=" virtio_mmio virtio_console" ;;
   esac
   if [ "$arch" != "$(dpkg --print-architecture)" ] && ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
-    { dpkg --add-architecture "$arch" && apt-get update -qq; } || fail "cannot add $arch to dpkg's architectures"
+    { dpkg --add-architecture "$arch" && apt-get update -qq; } >&2 || fail "cannot add $arch to dpkg's architectures"
   fi
-  kernel() { apt-cache depends "linux-image-$arch:$arch" 2>/dev/null | sed -n 's/^ *Depends: \(linux-image-[^:]*\).*/\1/p'; }
-  kernel=$(kernel)
-  [ -n "$kernel" ] || { apt-get update -qq && kernel=$(kernel) && [ -n "$kernel" ]; } ||
+  read -r kernel version < <(kernel_package "$arch") || { apt-get update -qq >&2; read -r kernel version < <(kernel_package "$arch"); } ||
     fail "apt knows no linux-image-$arch:$arch to take the guest's kernel from"
-  (cd "$scratch" && apt-get download -qq -o APT::Sandbox::User=root "$kernel:$arch" "busybox-static:$arch") ||
-    fail "could not fetch $kernel and busybox-static:$arch from Debian's archive"
-  for deb in "$scratch"/*.deb; do dpkg-deb -x "$deb" "$scratch/debs"; done
-  mkdir -p "$scratch"/base/{bin,modules,dev,proc,sys} "$dir"
-  cp "$scratch/debs/bin/busybox" "$scratch/base/bin/" && ln -s busybox "$scratch/base/bin/sh"
-  for module in $modules; do
-    cp "$(find "$scratch/debs/lib/modules" -name "$module.ko")" "$scratch/base/modules/" || fail "no $module in $kernel"
-  done
-  echo "$modules" >"$scratch/base/modules/order"
-  cp "$scratch"/debs/boot/vmlinuz-* "$dir/vmlinuz"
-  pack "$scratch/base" >"$dir/part" && mv "$dir/part" "$dir/base.cpio.gz"
+  # Keyed on what it holds: a new kernel build or module list makes a new one.
+  dir=$cache/$arch/$kernel-${version//[:~]/_}-$(echo "$modules" | cksum | cut -d ' ' -f 1)
+  if [ ! -s "$dir/base.cpio.gz" ]; then
+    # Lists older than the archive name a build it has dropped: refresh them once.
+    download() { (cd "$scratch" && apt-get download -qq -o APT::Sandbox::User=root "$kernel:$arch=$version" "busybox-static:$arch") >&2; }
+    download || { apt-get update -qq >&2 && read -r kernel version < <(kernel_package "$arch") && download; } ||
+      fail "could not fetch $kernel and busybox-static:$arch from Debian's archive"
+    dir=$cache/$arch/$kernel-${version//[:~]/_}-$(echo "$modules" | cksum | cut -d ' ' -f 1)
+    for deb in "$scratch"/*.deb; do dpkg-deb -x "$deb" "$scratch/debs"; done
+    mkdir -p "$scratch"/base/{bin,modules,dev,proc,sys}
+    # Debian 13 keeps busybox in /usr/bin and the modules in /usr/lib, compressed.
+    cp "$(find "$scratch/debs/bin" "$scratch/debs/usr/bin" -name busybox -type f 2>/dev/null | head -n 1)" \
+      "$scratch/base/bin/busybox" || fail "no busybox in busybox-static:$arch"
+    ln -s busybox "$scratch/base/bin/sh"
+    local tree order=""
+    tree=$(find "$scratch/debs" -path '*/lib/modules/*' -name modules.order -printf '%h\n' | head -n 1)
+    [ -n "$tree" ] || fail "no modules in $kernel"
+    for module in $modules; do
+      found=$(find "$tree" -name "$module.ko*" | head -n 1)
+      if [ -z "$found" ]; then
+        # Built into this kernel: nothing to load.
+        grep -q "/${module//[-_]/[-_]}\.ko\$" "$tree/modules.builtin" || fail "no $module in $kernel"
+        continue
+      fi
+      case $found in
+        *.ko) cp "$found" "$scratch/base/modules/$module.ko" ;;
+        *.ko.xz) xz -dc "$found" >"$scratch/base/modules/$module.ko" ;;
+        *.ko.zst) zstd -qdc "$found" >"$scratch/base/modules/$module.ko" ;;
+        *) fail "cannot unpack $found" ;;
+      esac || fail "cannot unpack $found"
+      order+=" $module"
+    done
+    echo "$order" >"$scratch/base/modules/order"
+    mkdir -p "$dir"
+    cp "$scratch"/debs/boot/vmlinuz-* "$dir/vmlinuz"
+    pack "$scratch/base" >"$dir/part" && mv "$dir/part" "$dir/base.cpio.gz"
+    # Only the build in use is kept.
+    find "$cache/$arch" -mindepth 1 -maxdepth 1 ! -path "$dir" -exec rm -rf {} +
+  fi
+  echo "$dir"
 }
 
 boot() {
-  local arch=$1 dir=$2 cache=$3 sim=$4 qemu ports port path line at done=no cases=() offsets=() wiring=()
-  fetch "$arch" "$cache"
+  local arch=$1 dir=$2 cache=$3 sim=$4 guest_files qemu ports port path line at done=no cases=() offsets=() wiring=()
+  guest_files=$(fetch "$arch" "$cache")
   case $arch in
     amd64) qemu=(qemu-system-x86_64 -device virtio-serial-pci) ports="ttyUSB0 ttyS1" ;;
     arm64) qemu=(qemu-system-aarch64 -M virt -cpu cortex-a57 -device virtio-serial-device) ports="ttyUSB0 ttyS0 ttyAMA0" ;;
@@ -63,18 +97,27 @@ boot() {
       ttyAMA0) wiring+=(-serial "chardev:$port") ;;
     esac
   done
-  cat "$cache/$arch/base.cpio.gz" "$dir/tool.cpio.gz" >initrd
-  timeout 120 "${qemu[@]}" -nodefaults -nographic -no-reboot -m 256 -accel tcg -kernel "$cache/$arch/vmlinuz" \
-    -initrd initrd \
-    -append "rdinit=/init console=hvc0 panic=-1 devices=${ports// /,}" \
-    -chardev file,id=console,path=console.log -device virtconsole,chardev=console \
-    -chardev pipe,id=control,path=control -device virtconsole,chardev=control "${wiring[@]}" \
-    -D trace -trace 'usb_serial_*' -trace usb_xhci_xfer_start -trace serial_update_parameters \
-    -trace serial_write -trace pl011_write -trace pl011_baudrate_change &
+  cat "$guest_files/base.cpio.gz" "$dir/tool.cpio.gz" >initrd
+  # qemu's end, or its failure to start, is said on the control pipe too, so that the wait
+  # for the guest's next line ends with it.
+  (
+    status=0
+    timeout 120 "${qemu[@]}" -nodefaults -nographic -no-reboot -m 256 -accel tcg -kernel "$guest_files/vmlinuz" \
+      -initrd initrd \
+      -append "rdinit=/init console=hvc0 panic=-1 devices=${ports// /,}" \
+      -chardev file,id=console,path=console.log -device virtconsole,chardev=console \
+      -chardev pipe,id=control,path=control -device virtconsole,chardev=control "${wiring[@]}" \
+      -D trace -trace 'usb_serial_*' -trace usb_xhci_xfer_start -trace serial_update_parameters \
+      -trace serial_write -trace pl011_write -trace pl011_baudrate_change || status=$?
+    echo "@@ qemu ended" >control.out
+    exit $status
+  ) &
   local guest=$!
-  exec 3<control.out 4>control.in
+  # Opened both ways, the pipes never block, whether qemu opens its ends or not.
+  exec 3<>control.out 4<>control.in
   while IFS= read -r -t 60 line <&3; do
     case $line in
+      "@@ qemu ended") break ;;
       "@@ ready "*) at=${line#@@ ready } && at=${at/ /-} && cases+=("$at") && offsets+=("$(stat -c %s trace)") && echo go >&4 ;;
       "@@ case exit "*) echo "${line##* }" >"$at.exit" && : >"$at.out" ;;
       "@@ done") done=yes && break ;;
