@@ -27,7 +27,8 @@ if [ -z "$(find "$base" -mtime -7 2>/dev/null)" ]; then
   staging=$(mktemp -d "$cache/$release-XXXXXX")
   debootstrap --variant=minbase --include=git,ca-certificates "$release" "$staging" >"$staging.log" 2>&1 ||
     { tail -n 20 "$staging.log" >&2; rm -rf --one-file-system "$staging"; fail "debootstrap failed (log above)"; }
-  tar -C "$staging" -cf "$base.part" . && mv "$base.part" "$base"
+  # Numeric owners: the system's own users, not this machine's of the same names.
+  tar --numeric-owner -C "$staging" -cf "$base.part" . && mv "$base.part" "$base"
   rm -rf --one-file-system "$staging" "$staging.log"
 fi
 
@@ -44,7 +45,10 @@ cleanup() {
   fi
 }
 trap cleanup EXIT
-tar -C "$machine" -xf "$base"
+tar --numeric-owner -C "$machine" -xf "$base"
+# As on any machine, every user may reach /: mktemp made it 0700, and so does the base
+# made in such a folder.
+chmod 0755 "$machine"
 cp -L /etc/resolv.conf "$machine/etc/resolv.conf"
 mount -t proc proc "$machine/proc"
 mount -t sysfs sysfs "$machine/sys"
