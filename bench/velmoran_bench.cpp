@@ -20,7 +20,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "exchange.hpp"
+#include "standin_exchange.hpp"
 #include "serial_link.hpp"
 #include "standin_port.hpp"
 

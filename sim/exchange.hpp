@@ -1,23 +1,22 @@
 #pragma once
 
 // One exchange as the CAN interface plays it: take in a request frame, then answer
-// (or not) the way the chosen behaviour says, recording what was seen.
+// (or not) the way the chosen behaviour says, recording what was seen. The same on
+// every platform and every kind of line (device_port.hpp).
 
 #include <chrono>
 #include <cstdint>
 #include <vector>
 
-#include <termios.h>
-
+#include "device_port.hpp"
 #include "frame_decoder.hpp"
-#include "line_speed.hpp"
-#include "standin_port.hpp"
 
 struct DeviceBehaviour {
     bool reply = true;
     std::uint8_t replyByte = 0x06;
     double replyDelayMs = 0;               // from the frame's end; also the delay before a hang-up
     std::vector<std::uint8_t> extraBytes;  // sent straight after the reply byte
+    // Faults that only the stand-in's own pseudo-terminal acts out (standin_exchange.hpp).
     bool hangUpAfterFrame = false;         // close the device's end instead of replying
     bool flood = false;                    // reply with bytes without pause until the line is let go
     // Leave the frame on the line this long once it begins to arrive before taking it,
@@ -31,27 +30,21 @@ struct ExchangeRecord {
     std::vector<std::uint8_t> received;
     DecodedFrame frame;
     StandInClock::time_point frameCompleteAt;  // when the frame was seen whole, or cut short
-    termios settingsAtFrame {};
-    LineSpeed speedAtFrame;
+    bool lineGone = false;                     // the line closed or failed while waiting
 };
 
-// Waits up to `timeoutMs` (forever when negative) for a frame, then acts out the
-// behaviour. Gives false when nothing came in time. A frame with a bad length byte
-// ends with the bytes read so far; one cut short ends once the line has been quiet
-// for a few milliseconds.
-bool serveExchange(StandInPort& port, const DeviceBehaviour& behaviour, ExchangeRecord& record, int timeoutMs);
+// Waits up to `timeoutMs` (forever when negative) for a frame. Gives false when nothing
+// came in time or the line went away. A frame with a bad length byte ends with the bytes
+// read so far; one cut short ends once the line has been quiet for a few milliseconds.
+bool receiveFrame(DevicePort& port, ExchangeRecord& record, int timeoutMs);
 
-// A real device answers on its own clock; on a loaded machine the stand-in's thread
-// could be scheduled late and reply after the window through no fault of the tool.
-// Asks for real-time priority for the calling thread where the machine allows it;
-// where it does not, the thread runs as it is. Not for a thread that floods.
-void requestPromptScheduling();
+// Waits out the reply delay, counted from the frame's end as a device's own clock would.
+void waitForReplyTime(const DeviceBehaviour& behaviour, const ExchangeRecord& record);
 
-// True once no program holds the line's lock (the tool locks it while open).
-bool lineReleased(const StandInPort& port);
-// Closing the device's end hangs the line up and loses a reply still in flight:
-// before that, give the tool up to `timeoutMs` to let go.
-void waitUntilLineReleased(const StandInPort& port, int timeoutMs);
+// The reply byte and the extra bytes after it.
+void sendReply(const DevicePort& port, const DeviceBehaviour& behaviour);
 
-// Appends whatever has reached the device since, without waiting.
-void collectLateBytes(const StandInPort& port, ExchangeRecord& record);
+// A whole exchange: receiveFrame, then the reply (if any) once its time has come.
+bool serveFrame(DevicePort& port, const DeviceBehaviour& behaviour, ExchangeRecord& record, int timeoutMs);
+
+StandInClock::duration fractionalMilliseconds(double count);

@@ -1,30 +1,30 @@
-// velmoran-sim: a stand-in CAN interface on a pseudo-terminal, for rehearsing
-// velmoran and download scripts with no hardware attached.
+// velmoran-sim: a stand-in CAN interface, for rehearsing velmoran and download scripts
+// with no target attached: on a port of a null-modem pair (two virtual COM ports joined
+// in the driver, or two adapters joined by a cable), or on POSIX on a pseudo-terminal
+// that it makes itself.
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "device_port.hpp"
 #include "exchange.hpp"
-#include "standin_port.hpp"
+#include "sim_platform.hpp"
 
 namespace {
-
-volatile std::sig_atomic_t stopRequested = 0;
-
-void requestStop(int)
-{
-    stopRequested = 1;
-}
 
 void printHelp()
 {
     std::puts(
-        "Usage: velmoran-sim [options]\n"
-        "Plays the CAN interface on a new pseudo-terminal. The first line printed is the\n"
-        "terminal's path: give it to velmoran as the port word. Then one line per frame.\n"
+        "Usage: velmoran-sim [PORT] [options]\n"
+        "Plays the CAN interface on PORT, one end of a null-modem pair (COM21; on Linux and\n"
+        "other POSIX systems also a device path such as /dev/ttyUSB1): velmoran then takes\n"
+        "the other end. PORT is taken exclusively at 115200 8N1 and its settings are put\n"
+        "back on exit. Without PORT (not on Windows) it plays the device on a new\n"
+        "pseudo-terminal. The first line printed is the line it serves, once it is ready:\n"
+        "PORT, or the pseudo-terminal's path to give velmoran as its port word. Then one\n"
+        "line per frame.\n"
         "\n"
         "Options:\n"
         "  --reply-byte HEX   the acknowledgment byte to answer with, 00 to FF (default 06)\n"
@@ -73,6 +73,7 @@ bool parseByteList(const char* text, std::vector<std::uint8_t>& bytes)
 }
 
 struct SimOptions {
+    std::string portWord;  // empty: a pseudo-terminal of its own
     DeviceBehaviour behaviour;
     long frames = 0;  // 0: until interrupted
     long ignoreFirst = 0;
@@ -95,6 +96,10 @@ int parseOptions(int argc, char** argv, SimOptions& options)
         }
         if (option == "--silent") {
             options.behaviour.reply = false;
+            continue;
+        }
+        if (option.compare(0, 1, "-") != 0 && options.portWord.empty()) {
+            options.portWord = option;
             continue;
         }
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -174,36 +179,44 @@ int main(int argc, char** argv)
         return parsed < 0 ? 0 : parsed;
     }
 
-    StandInPort port;
+    DevicePort port;
+    std::string name = options.portWord;
     std::string error;
-    if (!openStandInPort(port, error)) {
+    const bool opened =
+        name.empty() ? openOwnLine(port, name, error) : takeDevicePort(port, options.portWord, error);
+    if (!opened) {
         std::fprintf(stderr, "velmoran-sim: %s\n", error.c_str());
         return 1;
     }
-
-    struct sigaction stop {};
-    stop.sa_handler = requestStop;
-    sigaction(SIGINT, &stop, nullptr);
-    sigaction(SIGTERM, &stop, nullptr);
-
+    watchForStop();
     requestPromptScheduling();
-    std::printf("%s\n", port.terminalPath.c_str());
+    std::printf("%s\n", name.c_str());
     std::fflush(stdout);
 
     constexpr int kPollSliceMs = 200;
     long served = 0;
-    while (!stopRequested && (options.frames == 0 || served < options.frames)) {
+    int status = 0;
+    while (!stopRequested() && (options.frames == 0 || served < options.frames)) {
         // A device that misses a request and answers the next: what a script's retry is for.
         DeviceBehaviour behaviour = options.behaviour;
         behaviour.reply = behaviour.reply && served >= options.ignoreFirst;
         ExchangeRecord record;
-        if (!serveExchange(port, behaviour, record, kPollSliceMs)) {
+        if (!serveFrame(port, behaviour, record, kPollSliceMs)) {
+            if (record.lineGone) {
+                std::fprintf(stderr, "velmoran-sim: %s went away\n", name.c_str());
+                status = 1;
+                break;
+            }
             continue;
         }
         printFrameLine(record, behaviour);
         ++served;
     }
-    waitUntilLineReleased(port, 1000);
-    closeStandInPort(port);
-    return 0;
+    if (options.portWord.empty()) {
+        closeOwnLine(port);
+    } else {
+        releaseDevicePort(port);
+    }
+    stopCompleted();
+    return status;
 }

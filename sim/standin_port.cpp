@@ -21,14 +21,15 @@ void closeDescriptor(int& descriptor)
 
 bool openStandInPort(StandInPort& port, std::string& error)
 {
-    port.controller = posix_openpt(O_RDWR | O_NOCTTY);
-    if (port.controller < 0 || grantpt(port.controller) != 0 || unlockpt(port.controller) != 0) {
+    int controller = posix_openpt(O_RDWR | O_NOCTTY);
+    port.device.handle = controller;
+    if (controller < 0 || grantpt(controller) != 0 || unlockpt(controller) != 0) {
         error = std::string("cannot open a pseudo-terminal: ") + std::strerror(errno);
         closeStandInPort(port);
         return false;
     }
-    fcntl(port.controller, F_SETFD, FD_CLOEXEC);
-    const char* name = ptsname(port.controller);
+    fcntl(controller, F_SETFD, FD_CLOEXEC);
+    const char* name = ptsname(controller);
     if (name == nullptr) {
         error = std::string("cannot name the pseudo-terminal: ") + std::strerror(errno);
         closeStandInPort(port);
@@ -48,7 +49,10 @@ bool openStandInPort(StandInPort& port, std::string& error)
 void closeStandInPort(StandInPort& port)
 {
     closeDescriptor(port.lineHolder);
-    closeDescriptor(port.controller);
+    if (port.device.handle >= 0) {
+        close(static_cast<int>(port.device.handle));
+        port.device.handle = -1;
+    }
 }
 
 void resetTerminalSettings(const StandInPort& port, FreshPortFlavour flavour)

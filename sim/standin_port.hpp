@@ -7,13 +7,15 @@
 
 #include <termios.h>
 
+#include "device_port.hpp"
+
 enum class FreshPortFlavour {
     Linux,    // as a Linux serial driver leaves a port: cooked, XON/XOFF on
     Windows,  // as Windows leaves a port: no software flow control
 };
 
 struct StandInPort {
-    int controller = -1;  // the device's end
+    DevicePort device;    // the device's end: the controller side
     int lineHolder = -1;  // our own descriptor on the terminal side, so it never hangs up
     std::string terminalPath;
 };

@@ -2,7 +2,7 @@
 // real port's, for what a pseudo-terminal cannot show: a USB bridge's low-latency flag
 // and an output queue that empties only as the device takes the bytes.
 
-#include "exchange.hpp"
+#include "standin_exchange.hpp"
 #include "serial_driver_ioctl.hpp"
 #include "serial_link.hpp"
 #include "standin_port.hpp"

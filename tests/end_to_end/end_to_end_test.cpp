@@ -72,8 +72,8 @@ TEST_P(LineSettings, AreRaw115200With8N1AndKeepModemFlags)
         runAgainstStandIn(tracingLineRequests(target.tool, log), port, portWord, runOf(rowNamed("TypicalRun")));
     ASSERT_TRUE(outcome.served) << outcome.process.err;
     EXPECT_EQ(outcome.process.exitCode, 0);
-    const termios& seen = outcome.record.settingsAtFrame;
-    expectRaw115200With8N1(seen, outcome.record.speedAtFrame);
+    const termios& seen = outcome.lineAtFrame.settings;
+    expectRaw115200With8N1(seen, outcome.lineAtFrame.speed);
     expectOnly8N1Requested(log, port.terminalPath);
     EXPECT_EQ(seen.c_cflag & target.keptControlFlags, before.c_cflag & target.keptControlFlags);
     unlink(log);

@@ -114,7 +114,7 @@ EndToEndOutcome runAgainstStandIn(const ToolCommand& tool, StandInPort& port, co
     int lockHolder = -1;
     if (run.setup == LineSetup::StaleByte) {
         const std::uint8_t stale = 0x55;
-        EXPECT_EQ(write(port.controller, &stale, 1), 1);
+        EXPECT_EQ(write(static_cast<int>(port.device.handle), &stale, 1), 1);
         // Give the byte time to pass into the terminal side's receive buffer.
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
     } else if (run.setup == LineSetup::LockedByOther) {
@@ -130,7 +130,7 @@ EndToEndOutcome runAgainstStandIn(const ToolCommand& tool, StandInPort& port, co
             if (!run.behaviour.flood) {
                 requestPromptScheduling();
             }
-            outcome.served = serveExchange(port, run.behaviour, outcome.record, kDeviceWaitMs);
+            outcome.served = serveExchange(port, run.behaviour, outcome.record, kDeviceWaitMs, &outcome.lineAtFrame);
         });
     }
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "end_to_end_cases.hpp"
-#include "exchange.hpp"
+#include "standin_exchange.hpp"
 #include "process_runner.hpp"
 #include "standin_port.hpp"
 
@@ -24,6 +24,7 @@ struct ToolCommand {
 struct EndToEndOutcome {
     ProcessResult process;
     ExchangeRecord record;
+    LineAtFrame lineAtFrame;
     bool served = false;  // the device saw a frame
     termios settingsBefore {};
     termios settingsAfter {};
