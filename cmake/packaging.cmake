@@ -19,9 +19,11 @@ endif()
 set(VELMORAN_CONTACT "${CPACK_PACKAGE_CONTACT}")
 
 if(WIN32)
-  # A zip to unpack anywhere: the tool and its papers side by side.
-  install(TARGETS velmoran RUNTIME DESTINATION .)
-  install(FILES README.md LICENSE DESTINATION .)
+  # A zip to unpack anywhere: the tool, the stand-in device, the download examples and
+  # the papers side by side.
+  install(TARGETS velmoran velmoran-sim RUNTIME DESTINATION .)
+  install(FILES README.md LICENSE examples/download.bat DESTINATION .)
+  install(PROGRAMS examples/download.sh DESTINATION .)
 else()
   # The .deb's programs, from the same libraries, linked as Debian links programs.
   add_executable(velmoran-deb cli/main.cpp)
@@ -67,6 +69,11 @@ else()
 
   install(TARGETS velmoran velmoran-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT portable)
   install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT portable)
+  # Where Debian puts a package's examples, in both packages.
+  foreach(component portable debian)
+    install(FILES examples/download.bat examples/download.sh DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples
+      COMPONENT ${component})
+  endforeach()
   install(TARGETS velmoran-deb velmoran-sim-deb RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT debian)
   install(FILES README.md packaging/copyright ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
     DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT debian)
@@ -81,8 +88,9 @@ set(CPACK_PACKAGE_DESCRIPTION
 before a firmware download over a CAN bus: a CAN arbitration ID and 0 to 8
 data bytes, at 115200 baud 8N1. It waits 11 ms for a one-byte acknowledgment,
 prints what it sent and what came back, and exits with a status 0 to 7 that
-download scripts act on. velmoran-sim plays the CAN interface on a
-pseudo-terminal for rehearsing scripts without hardware.")
+download scripts act on. velmoran-sim plays the CAN interface on one end of a
+null-modem pair of ports, or on a pseudo-terminal, for rehearsing scripts
+without hardware.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
 

@@ -4,7 +4,8 @@
 #       their fields and files, lintian on the .deb, the man pages, and the .deb's
 #       velmoran run against its velmoran-sim (through RUNNER, an emulator, for another
 #       architecture's build)
-#   package-test.sh zip BUILD_DIR VERSION   the Windows zip: velmoran.exe, README, LICENSE
+#   package-test.sh zip BUILD_DIR VERSION   the Windows zip: velmoran.exe, velmoran-sim.exe,
+#       README, LICENSE and the download examples
 set -euo pipefail
 kind=$1
 build=$2
@@ -56,7 +57,9 @@ case $kind in
 ./usr/share/man/man1/velmoran-sim.1.gz
 ./usr/share/doc/velmoran/README.md
 ./usr/share/doc/velmoran/changelog.gz
-./usr/share/doc/velmoran/copyright"
+./usr/share/doc/velmoran/copyright
+./usr/share/doc/velmoran/examples/download.bat
+./usr/share/doc/velmoran/examples/download.sh"
 
     # Without an address the contact is malformed, in the control file and in the
     # changelog's signature alike; every other finding fails.
@@ -85,7 +88,9 @@ $top/bin/velmoran-sim
 $top/share/man/man1/velmoran.1
 $top/share/man/man1/velmoran-sim.1
 $top/share/doc/velmoran/README.md
-$top/share/doc/velmoran/LICENSE"
+$top/share/doc/velmoran/LICENSE
+$top/share/doc/velmoran/examples/download.bat
+$top/share/doc/velmoran/examples/download.sh"
     tar xzf "$tarball" -C "$scratch"
     file "$scratch/$top/bin/velmoran" | grep -q "statically linked" || fail "the tarball's velmoran is not static"
 
@@ -112,10 +117,15 @@ $out"
     files=$(cd "$scratch" && cmake -E tar tf "$zip" | grep -v '/$')
     top=velmoran-$version-win64
     expect_files "$files" "$top/velmoran.exe
+$top/velmoran-sim.exe
 $top/README.md
-$top/LICENSE"
+$top/LICENSE
+$top/download.bat
+$top/download.sh"
     (cd "$scratch" && cmake -E tar xf "$zip")
-    cmp "$scratch/$top/velmoran.exe" "$build/velmoran.exe" || fail "the zip's velmoran.exe is not the one built"
+    for program in velmoran velmoran-sim; do
+      cmp "$scratch/$top/$program.exe" "$build/$program.exe" || fail "the zip's $program.exe is not the one built"
+    done
     echo "$zip holds: $(tr '\n' ' ' <<<"$files")"
     ;;
   *)

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Checks the Windows executable: check-exe.sh EXE OBJDUMP STRINGS VERSION
+# Checks a Windows executable: check-exe.sh EXE OBJDUMP STRINGS VERSION DESCRIPTION
 # It must import nothing but Windows' own DLLs (so it runs on a clean machine with
-# no MinGW runtime) and carry its version resource with the project's version.
+# no MinGW runtime) and carry its version resource: the project's version and what
+# the program is.
 set -euo pipefail
 exe=$1
 objdump=$2
 strings=$3
 version=$4
+description=$5
 failed=0
 
 imports=$("$objdump" -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p')
@@ -19,7 +21,7 @@ while read -r dll; do
 done <<<"$imports"
 
 resource=$("$strings" -el "$exe")
-for expected in "Program to select CAN ID for download" FileVersion ProductVersion "$version"; do
+for expected in "$description" FileVersion ProductVersion "$version"; do
   if grep -qxF -- "$expected" <<<"$resource"; then
     echo "resource ok: $expected"
   else
