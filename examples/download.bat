@@ -7,6 +7,9 @@ setlocal
 set tries=1
 :try
 velmoran %*
+rem A status below 0 is Windows' own, not velmoran's: a crash (0xC0000005), Ctrl-C
+rem (0xC000013A), a missing DLL (0xC0000135). "if errorlevel" never matches those.
+if %errorlevel% lss 0 goto notrun
 rem "if errorlevel N" holds for N and every status above it: the highest comes first.
 if errorlevel 8 goto notrun
 if errorlevel 7 goto silent

@@ -2,7 +2,8 @@
 # Installs the Debian packages that legs of the build need, where they are missing.
 #   install-deps.sh [LEG...]   native (the default), windows, arm, drivers, fuzz
 #     native    compiler, CMake, GoogleTest, groff (to check the man pages), strace (to
-#               see the line settings the tool asks for)
+#               see the line settings the tool asks for), socat (to join two terminal
+#               lines as a null-modem pair)
 #     windows   the MinGW-w64 cross-compiler, GoogleTest's sources for it, and Wine
 #     arm       Debian's arm64 and armhf cross-compilers, qemu's user-mode emulators, and
 #               the two architectures' C and C++ libraries (Debian multiarch), which
@@ -16,7 +17,7 @@ set -euo pipefail
 packages=()
 for leg in "${@:-native}"; do
   case $leg in
-    native) packages+=(cmake g++ make libgtest-dev groff-base strace file dpkg-dev lintian) ;;
+    native) packages+=(cmake g++ make libgtest-dev groff-base strace socat file dpkg-dev lintian) ;;
     windows) packages+=(g++-mingw-w64-x86-64 googletest wine64) ;;
     arm) packages+=(g++-aarch64-linux-gnu g++-arm-linux-gnueabihf qemu-user-static
                     libc6:arm64 libstdc++6:arm64 libc6:armhf libstdc++6:armhf) ;;

@@ -1,0 +1,41 @@
+# Sourced by the script tests that run the stand-in device:
+#   standin_start LOG COMMAND...   starts the stand-in in the background, its output in
+#                                  LOG, and waits for its first line, which says that it
+#                                  is ready: sets standin (its process) and standin_line
+#   null_modem_open DIR            a null-modem pair of serial lines: two pseudo-terminals
+#                                  whose controller sides socat joins, so that what a
+#                                  program writes on one line, the program on the other
+#                                  reads; sets line_a and line_b to the lines' paths
+#   null_modem_close               stops the pair
+# socat keeps both terminal sides open itself, so that neither line hangs up when a
+# program lets go of it.
+
+standin_start() {
+  local log=$1
+  shift
+  "$@" >"$log" &
+  standin=$!
+  for _ in $(seq 300); do
+    [ -s "$log" ] && break
+    kill -0 "$standin" 2>/dev/null || break
+    sleep 0.05
+  done
+  standin_line=$(head -n 1 "$log" | tr -d '\r')
+  [ -n "$standin_line" ] || { echo "the stand-in device did not start: $*" >&2; return 1; }
+}
+
+null_modem_open() {
+  local dir=$1
+  command -v socat >/dev/null ||
+    { echo "a null-modem pair needs socat (Debian package socat; scripts/install-deps.sh)" >&2; return 1; }
+  socat pty,rawer,link="$dir/line-a" pty,rawer,link="$dir/line-b" 2>"$dir/socat.log" &
+  null_modem_relay=$!
+  for _ in $(seq 100); do [ -e "$dir/line-a" ] && [ -e "$dir/line-b" ] && break; sleep 0.05; done
+  line_a=$(readlink -f "$dir/line-a") && line_b=$(readlink -f "$dir/line-b") && [ -c "$line_a" ] && [ -c "$line_b" ] ||
+    { echo "socat made no pair of lines: $(cat "$dir/socat.log")" >&2; return 1; }
+}
+
+null_modem_close() {
+  [ -z "${null_modem_relay:-}" ] || { kill "$null_modem_relay" 2>/dev/null; wait "$null_modem_relay" 2>/dev/null; } || true
+  null_modem_relay=
+}
