@@ -8,7 +8,7 @@
 #   arm         velmoran for arm64 and armhf, cross-built by the native build (label arm):
 #               the end-to-end table under qemu, and each one's .deb
 #   drivers     Linux booted under qemu, amd64 and arm64 (label drivers): velmoran on the
-#               kernel's own FTDI, 16550 and PL011 drivers, and what each UART was told
+#               kernel's own FTDI, 16550, PL011 and CDC-ACM drivers, and what each was told
 #   sanitizers  the native tests again, built with AddressSanitizer and UBSan
 #
 #   test.sh [--skip fuzz|windows|arm|drivers|sanitizers]...   (the native leg always runs)

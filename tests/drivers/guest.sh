@@ -8,8 +8,9 @@
 #   guest.sh pack OUT FILE...   an initramfs part holding each FILE at /
 #   guest.sh boot ARCH DIR CACHE SIM
 #                               boots ARCH with DIR/tool.cpio.gz over its base; writes each
-#                               case's .exit, .out and .trace (its stretch of qemu's trace) to
-#                               DIR/run, beside each stand-in's sim-PORT.log and console.log
+#                               case's .exit, .ms (its time), .out, .trace (its stretch of
+#                               qemu's trace) and .usbmon (the guest's, for CDC-ACM) to DIR/run,
+#                               beside each stand-in's sim-PORT.log and console.log
 set -euo pipefail
 fail() { echo "guest.sh: $*" >&2; exit 1; }
 scratch=$(mktemp -d)
@@ -25,7 +26,10 @@ kernel_package() {
 
 fetch() {
   local arch=$1 cache=$2 kernel version dir module found
-  local modules="usb-common usbcore xhci-hcd xhci-pci usbserial ftdi_sio"
+  # The CDC-ACM adapter is the kernel's own USB gadget (g_serial, its device side
+  # /dev/ttyGS0) on the virtual controller dummy_hcd, seen by cdc-acm; usbmon watches.
+  local modules="usb-common usbcore xhci-hcd xhci-pci usbserial ftdi_sio udc-core dummy_hcd configfs libcomposite
+    u_serial usb_f_acm g_serial cdc-acm usbmon"
   case $arch in
     amd64) modules+=" virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci virtio_console" ;;
     arm64) modules+=" virtio_mmio virtio_console" ;;
@@ -78,14 +82,15 @@ fetch() {
 }
 
 boot() {
-  local arch=$1 dir=$2 cache=$3 sim=$4 guest_files qemu ports port path line at done=no cases=() offsets=() wiring=()
+  local arch=$1 dir=$2 cache=$3 sim=$4 guest_files qemu ports port path line at status took done=no cases=() offsets=()
+  local wiring=()
   guest_files=$(fetch "$arch" "$cache")
   case $arch in
-    amd64) qemu=(qemu-system-x86_64 -device virtio-serial-pci) ports="ttyUSB0 ttyS1" ;;
-    arm64) qemu=(qemu-system-aarch64 -M virt -cpu cortex-a57 -device virtio-serial-device) ports="ttyUSB0 ttyS0 ttyAMA0" ;;
+    amd64) qemu=(qemu-system-x86_64 -device virtio-serial-pci) ports="ttyUSB0 ttyS1 ttyACM0" ;;
+    arm64) qemu=(qemu-system-aarch64 -M virt -cpu cortex-a57 -device virtio-serial-device) ports="ttyUSB0 ttyS0 ttyAMA0 ttyACM0" ;;
   esac
-  rm -rf "$dir/run" && mkdir "$dir/run" && cd "$dir/run" && mkfifo control.in control.out
-  for port in $ports; do
+  rm -rf "$dir/run" && mkdir "$dir/run" && cd "$dir/run" && mkfifo control.in control.out && : >sim-ttyACM0.log
+  for port in ${ports% ttyACM0}; do
     "$sim" --ignore-first 1 >"sim-$port.log" &
     for _ in $(seq 100); do [ -s "sim-$port.log" ] && break; sleep 0.05; done
     path=$(head -n 1 "sim-$port.log") && [ -n "$path" ] || fail "the stand-in device for $port did not start"
@@ -118,8 +123,12 @@ boot() {
   while IFS= read -r -t 60 line <&3; do
     case $line in
       "@@ qemu ended") break ;;
-      "@@ ready "*) at=${line#@@ ready } && at=${at/ /-} && cases+=("$at") && offsets+=("$(stat -c %s trace)") && echo go >&4 ;;
-      "@@ case exit "*) echo "${line##* }" >"$at.exit" && : >"$at.out" ;;
+      "@@ ready "*) at=${line#@@ ready } && at=${at/ /-} && cases+=("$at") && offsets+=("$(stat -c %s trace)") &&
+        : >"$at.usbmon" && echo go >&4 ;;
+      "@@ case exit "*) read -r _ _ _ status took <<<"$line" && echo "$status" >"$at.exit" && echo "$took" >"$at.ms" &&
+        : >"$at.out" ;;
+      "@@ usb "*) printf '%s\n' "${line#@@ usb }" >>"$at.usbmon" ;;
+      "@@ sim "*) printf '%s\n' "${line#@@ sim }" >>sim-ttyACM0.log ;;
       "@@ done") done=yes && break ;;
       *) printf '%s\n' "$line" >>"$at.out" ;;
     esac
