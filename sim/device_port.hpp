@@ -43,6 +43,3 @@ DeviceRead readDevice(DevicePort& port, std::vector<std::uint8_t>& sink, int tim
 
 // Writes every byte, unless the line goes away first.
 void writeDevice(const DevicePort& port, const std::uint8_t* bytes, std::size_t count);
-
-// The number in a "COMn" word (n from 1), or 0 for any other word.
-std::int32_t comPortNumber(const std::string& word);

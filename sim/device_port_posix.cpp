@@ -2,6 +2,7 @@
 
 #include "low_latency.hpp"
 #include "serial_link.hpp"
+#include "word_parsing.hpp"
 
 #include <cerrno>
 #include <cstring>
@@ -31,9 +32,11 @@ bool refuse(int descriptor, std::string& error, const std::string& why)
 
 bool takeDevicePort(DevicePort& port, const std::string& word, std::string& error)
 {
-    const std::int32_t number = comPortNumber(word);
-    const std::string path = number > 0 ? comPortPath(number).text : word;
-    if (number == 0 && word.compare(0, 1, "/") != 0) {
+    const PortWord com = parsePortWord(word.c_str());
+    const ComPortPath comPath = comPortPath(com.portNumber);
+    const bool named = com.valid && comPath.exists;
+    const std::string path = named ? comPath.text : word;
+    if (!named && word.compare(0, 1, "/") != 0) {
         error = "'" + word + "' is neither COMn nor a device path";
         return false;
     }

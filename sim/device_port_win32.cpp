@@ -1,6 +1,7 @@
 #include "device_port.hpp"
 
 #include "serial_link.hpp"
+#include "word_parsing.hpp"
 
 #include <cstring>
 
@@ -43,13 +44,13 @@ bool refuse(HANDLE handle, std::string& error, const std::string& why)
 
 bool takeDevicePort(DevicePort& port, const std::string& word, std::string& error)
 {
-    const std::int32_t number = comPortNumber(word);
-    if (number == 0) {
+    const PortWord com = parsePortWord(word.c_str());
+    if (!com.valid || com.portNumber < 1) {
         error = "'" + word + "' is not a COM port word (COM1, COM21, ...)";
         return false;
     }
     // Share mode 0: no other program opens the port while the stand-in has it.
-    const HANDLE handle = CreateFileA(comPortPath(number).text, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+    const HANDLE handle = CreateFileA(comPortPath(com.portNumber).text, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         error = "cannot open " + word + ": " + systemMessage(GetLastError());
