@@ -22,7 +22,7 @@
 
 #include "standin_exchange.hpp"
 #include "serial_link.hpp"
-#include "standin_port.hpp"
+#include "standin_pty.hpp"
 
 extern char** environ;
 
@@ -69,14 +69,14 @@ pid_t spawnTool(const std::string& tool, const std::string& port, bool useFork)
 // so that no thread start falls inside a measured run.
 struct DeviceLoop {
     StandInPort& port;
-    DeviceBehaviour behaviour;
+    StandInBehaviour behaviour;
     std::mutex lock;
     std::condition_variable served;
     std::vector<ExchangeRecord> records;
     bool stop = false;
     std::thread thread;
 
-    DeviceLoop(StandInPort& standIn, const DeviceBehaviour& chosen) : port(standIn), behaviour(chosen)
+    DeviceLoop(StandInPort& standIn, const StandInBehaviour& chosen) : port(standIn), behaviour(chosen)
     {
         thread = std::thread([this] {
             requestPromptScheduling();
@@ -159,7 +159,7 @@ double percentile(std::vector<double> values, double fraction)
     return values[static_cast<std::size_t>(fraction * static_cast<double>(values.size() - 1) + 0.5)];
 }
 
-void measure(const char* label, const std::string& tool, int runs, const DeviceBehaviour& behaviour,
+void measure(const char* label, const std::string& tool, int runs, const StandInBehaviour& behaviour,
              int expectedExit, double windowMs)
 {
     StandInPort port;
@@ -186,7 +186,7 @@ void measure(const char* label, const std::string& tool, int runs, const DeviceB
         }
         peakKiB = peakMemoryKiB(tool, port.terminalPath);
     }
-    closeStandInPort(port);
+    closePseudoTerminal(port);
 
     std::printf("%s (%d runs)\n", label, runs);
     std::printf("  whole run:                       median %6.3f ms   p95 %6.3f ms\n", percentile(whole, 0.5),
@@ -217,11 +217,11 @@ int main(int argc, char** argv)
     const std::string tool = argv[1];
     const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 300;
 
-    DeviceBehaviour acknowledging;
+    StandInBehaviour acknowledging;
     measure("instant acknowledgment", tool, runs, acknowledging, 0, 0.0);
 
-    DeviceBehaviour silent;
-    silent.reply = false;
+    StandInBehaviour silent;
+    silent.device.reply = false;
     measure("silent device", tool, runs, silent, 7, kAcknowledgmentWindowMs);
     return 0;
 }

@@ -1,13 +1,8 @@
 #include "word_parsing.hpp"
 
-namespace {
+#include "../link/scan_space.hpp"
 
-// The C locale's white space, which is what scanning skips; the tool never
-// changes locale, so this is fixed.
-bool isScanSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+namespace {
 
 int hexDigitValue(char c)
 {
@@ -23,44 +18,7 @@ int hexDigitValue(char c)
     return -1;
 }
 
-const char* skipScanSpace(const char* text)
-{
-    while (isScanSpace(*text)) {
-        ++text;
-    }
-    return text;
-}
-
 }  // namespace
-
-PortWord parsePortWord(const char* word)
-{
-    PortWord result;
-    if (word[0] != 'C' || word[1] != 'O' || word[2] != 'M') {
-        return result;
-    }
-    const char* cursor = skipScanSpace(word + 3);
-    bool negative = false;
-    if (*cursor == '+' || *cursor == '-') {
-        negative = *cursor == '-';
-        ++cursor;
-    }
-    if (*cursor < '0' || *cursor > '9') {
-        return result;
-    }
-    // The magnitude may reach 2^31 for a negative number; anything beyond is refused.
-    const std::int64_t limit = negative ? 2147483648LL : 2147483647LL;
-    std::int64_t magnitude = 0;
-    for (; *cursor >= '0' && *cursor <= '9'; ++cursor) {
-        magnitude = magnitude * 10 + (*cursor - '0');
-        if (magnitude > limit) {
-            return result;
-        }
-    }
-    result.valid = true;
-    result.portNumber = static_cast<std::int32_t>(negative ? -magnitude : magnitude);
-    return result;
-}
 
 HexWord parseHexWord(const char* word)
 {

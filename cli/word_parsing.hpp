@@ -1,19 +1,12 @@
 #pragma once
 
-// Readers for the command-line words. They follow the C library's scanning
-// conversions "COM%d" and "%x" (leading white space, optional sign, rest of the
-// word ignored) except where those would send something other than what was typed:
-// a value too wide for 32 bits and a bare "0x" prefix are refused, not cut or read as 0.
+// The reader for the ID and data words. It follows the C library's scanning conversion
+// "%x" (leading white space, optional sign, rest of the word ignored) except where that
+// would send something other than what was typed: a value too wide for 32 bits and a
+// bare "0x" prefix are refused, not cut or read as 0. The port word's reader is the
+// port's own (link/serial_port.hpp).
 
 #include <cstdint>
-
-struct PortWord {
-    bool valid = false;
-    std::int32_t portNumber = 0;
-};
-
-// "COM" in capitals, then a signed decimal integer in the 32-bit range.
-PortWord parsePortWord(const char* word);
 
 enum class HexWordStatus {
     Valid,

@@ -28,7 +28,7 @@ else()
   # The .deb's programs, from the same libraries, linked as Debian links programs.
   add_executable(velmoran-deb cli/main.cpp)
   target_link_libraries(velmoran-deb PRIVATE velmoran_cli)
-  add_executable(velmoran-sim-deb sim/main.cpp)
+  add_executable(velmoran-sim-deb sim/main.cpp sim/options.cpp)
   target_link_libraries(velmoran-sim-deb PRIVATE velmoran_standin)
   set_target_properties(velmoran-deb PROPERTIES OUTPUT_NAME velmoran)
   set_target_properties(velmoran-sim-deb PROPERTIES OUTPUT_NAME velmoran-sim)

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "serial_port.hpp"
 #include "word_parsing.hpp"
 
 namespace {

@@ -5,11 +5,13 @@
 // It prints nothing; the run sequence turns its outcomes into messages.
 //
 // One type for every platform; serial_link_win32.cpp and serial_link_posix.cpp
-// implement it and the build picks one.
+// implement it and the build picks one. The port itself is taken, set up and given back
+// as serial_port.hpp does it for both programs; this adds the tool's own exchange.
 
 #include <cstdint>
 
 #include "request_frame.hpp"
+#include "serial_port.hpp"
 
 // Read time-out for the one-byte acknowledgment: 1 ms per byte asked for plus 10 ms.
 constexpr unsigned kReadIntervalTimeoutMs = 2;
@@ -21,20 +23,10 @@ constexpr unsigned kAcknowledgmentWindowMs = kReadTotalTimeoutMultiplierMs * 1 +
 constexpr unsigned kWriteTotalTimeoutMultiplierMs = 50;
 constexpr unsigned kWriteTotalTimeoutConstantMs = 200;
 
-constexpr std::uint32_t kLineBaudRate = 115200;
-
 struct Acknowledgment {
     bool received = false;
     std::uint8_t value = 0;
 };
-
-// The device that COMn names: "\\.\COMn" on Windows (the form that reaches COM10 and
-// above too), /dev/ttyS(n-1) on POSIX, as other Windows-compatibility layers name them.
-struct ComPortPath {
-    bool exists = false;  // POSIX: COM0 and below name no device
-    char text[24] = {};
-};
-ComPortPath comPortPath(std::int32_t portNumber);
 
 struct SerialLink {
     // Opens the device that comPortPath names.
@@ -47,11 +39,5 @@ struct SerialLink {
     Acknowledgment awaitAcknowledgment();
     void close();
 
-    // The platform's handle (a HANDLE or a file descriptor); -1 while closed.
-    std::intptr_t handle = -1;
-    // POSIX: the driver's low-latency flag was set for this run and is cleared on close.
-    bool lowLatencySet = false;
+    SerialPort port;
 };
-
-// True where a port word may be a device path (POSIX: a word beginning "/dev/").
-bool isDevicePathWord(const char* word);

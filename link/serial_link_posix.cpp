@@ -1,18 +1,12 @@
 #include "serial_link.hpp"
 
-#include "low_latency.hpp"
 #include "serial_driver_ioctl.hpp"
 
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <ctime>
 
-#include <fcntl.h>
 #include <poll.h>
-#include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -48,12 +42,7 @@ void pauseFor(Nanoseconds duration)
 
 int fd(const SerialLink& link)
 {
-    return static_cast<int>(link.handle);
-}
-
-int driverIoctl(int descriptor, unsigned long request, void* argument)
-{
-    return ioctl(descriptor, request, argument);
+    return static_cast<int>(link.port.handle);
 }
 
 // Bytes still queued for the line; 0 when the driver cannot tell.
@@ -90,46 +79,7 @@ bool waitForDrain(int descriptor, Nanoseconds deadline)
     }
 }
 
-// The terminal the tool was started from: its controlling terminal (by whatever name,
-// /dev/tty included) or the terminal on its standard input, output or error. Setting
-// that one up as a port would send the frame into the user's screen and leave it raw.
-bool isOwnTerminal(int descriptor)
-{
-    // Only the controlling terminal tells its foreground process group.
-    if (tcgetpgrp(descriptor) != -1) {
-        return true;
-    }
-    struct stat port {};
-    if (fstat(descriptor, &port) != 0) {
-        return false;
-    }
-    for (int standard = 0; standard <= 2; ++standard) {
-        struct stat console {};
-        if (isatty(standard) && fstat(standard, &console) == 0 && console.st_rdev == port.st_rdev) {
-            return true;
-        }
-    }
-    return false;
-}
-
 }  // namespace
-
-SerialDriverIoctl serialDriverIoctl = driverIoctl;
-
-bool isDevicePathWord(const char* word)
-{
-    return std::strncmp(word, "/dev/", 5) == 0;
-}
-
-ComPortPath comPortPath(std::int32_t portNumber)
-{
-    ComPortPath path;
-    if (portNumber >= 1) {
-        path.exists = true;
-        std::snprintf(path.text, sizeof path.text, "/dev/ttyS%ld", static_cast<long>(portNumber) - 1);
-    }
-    return path;
-}
 
 bool SerialLink::open(std::int32_t portNumber)
 {
@@ -139,53 +89,13 @@ bool SerialLink::open(std::int32_t portNumber)
 
 bool SerialLink::openDevicePath(const char* path)
 {
-    const int descriptor = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (descriptor < 0) {
-        return false;
-    }
-    // Only a terminal line is a port, and not the user's own: a frame must never land
-    // in a file, a disk or a screen. The lock comes before any line setting is touched:
-    // the port is another program's while it holds it.
-    if (!isatty(descriptor) || isOwnTerminal(descriptor) || flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
-        ::close(descriptor);
-        return false;
-    }
-    ioctl(descriptor, TIOCEXCL);
-    handle = descriptor;
-    return true;
+    return takeSerialPort(port, path) == PortRefusal::None;
 }
 
 void SerialLink::configure()
 {
-    termios settings {};
-    // When the settings cannot be read, the fixed ones are applied over a zeroed
-    // record all the same; the outcome of configuring is not examined.
-    tcgetattr(fd(*this), &settings);
-
-    cfsetispeed(&settings, B115200);
-    cfsetospeed(&settings, B115200);
-
-    // 8N1 and the receiver on; hardware flow control, CLOCAL and HUPCL stay as they were.
-    settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB);
-    settings.c_cflag |= CS8 | CREAD;
-
-    // Raw both ways: every byte value passes unchanged. Software flow control would
-    // swallow reply bytes 0x11 and 0x13, and ISIG would turn 0x03 into SIGINT. A BREAK
-    // (the line held low by a device resetting or a cable pulled) would otherwise
-    // arrive as a 0x00 byte and pass for an acknowledgment: it is dropped.
-    settings.c_iflag &= ~static_cast<tcflag_t>(BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP | INLCR | IGNCR | ICRNL |
-                                               IXON | IXOFF | IXANY | IMAXBEL);
-    settings.c_iflag |= IGNBRK;
-    settings.c_oflag &= ~static_cast<tcflag_t>(OPOST);
-    settings.c_lflag &=
-        ~static_cast<tcflag_t>(ICANON | ECHO | ECHOE | ECHOK | ECHONL | ISIG | IEXTEN | NOFLSH | TOSTOP);
-
-    settings.c_cc[VMIN] = 0;
-    settings.c_cc[VTIME] = 0;
-    tcsetattr(fd(*this), TCSANOW, &settings);
-
-    // So that a USB bridge hands the reply over as it comes, not up to 16 ms later.
-    lowLatencySet = requestLowLatency(fd(*this));
+    // The outcome is not examined: the reply alone decides the run.
+    setLine(port, FlowControl::AsThePortHadIt);
 }
 
 void SerialLink::clearReceived()
@@ -262,16 +172,5 @@ Acknowledgment SerialLink::awaitAcknowledgment()
 
 void SerialLink::close()
 {
-    if (handle < 0) {
-        return;
-    }
-    if (lowLatencySet) {
-        releaseLowLatency(fd(*this));
-        lowLatencySet = false;
-    }
-    // The exclusive flag outlives our descriptor while another process keeps the
-    // line open; left set, it would lock the next ordinary user out.
-    ioctl(fd(*this), TIOCNXCL);
-    ::close(fd(*this));
-    handle = -1;
+    giveBackSerialPort(port);
 }

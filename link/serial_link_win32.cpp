@@ -1,7 +1,5 @@
 #include "serial_link.hpp"
 
-#include <cstdio>
-
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
@@ -9,33 +7,14 @@ namespace {
 
 HANDLE nativeHandle(const SerialLink& link)
 {
-    return reinterpret_cast<HANDLE>(link.handle);
+    return reinterpret_cast<HANDLE>(link.port.handle);
 }
 
 }  // namespace
 
-bool isDevicePathWord(const char*)
-{
-    return false;
-}
-
-ComPortPath comPortPath(std::int32_t portNumber)
-{
-    ComPortPath path;
-    path.exists = true;
-    std::snprintf(path.text, sizeof path.text, "\\\\.\\COM%ld", static_cast<long>(portNumber));
-    return path;
-}
-
 bool SerialLink::open(std::int32_t portNumber)
 {
-    const HANDLE port = CreateFileA(comPortPath(portNumber).text, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (port == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    handle = reinterpret_cast<std::intptr_t>(port);
-    return true;
+    return takeSerialPort(port, comPortPath(portNumber).text) == PortRefusal::None;
 }
 
 bool SerialLink::openDevicePath(const char*)
@@ -45,6 +24,7 @@ bool SerialLink::openDevicePath(const char*)
 
 void SerialLink::configure()
 {
+    // Time-outs first, then the line; the outcome of neither is examined.
     COMMTIMEOUTS timeouts {};
     timeouts.ReadIntervalTimeout = kReadIntervalTimeoutMs;
     timeouts.ReadTotalTimeoutMultiplier = kReadTotalTimeoutMultiplierMs;
@@ -52,17 +32,7 @@ void SerialLink::configure()
     timeouts.WriteTotalTimeoutMultiplier = kWriteTotalTimeoutMultiplierMs;
     timeouts.WriteTotalTimeoutConstant = kWriteTotalTimeoutConstantMs;
     SetCommTimeouts(nativeHandle(*this), &timeouts);
-
-    // Every field but these four stays as the port reports it; if it cannot be
-    // read, the record goes back zeroed but for them.
-    DCB line {};
-    line.DCBlength = sizeof line;
-    GetCommState(nativeHandle(*this), &line);
-    line.BaudRate = kLineBaudRate;
-    line.ByteSize = 8;
-    line.Parity = NOPARITY;
-    line.StopBits = ONESTOPBIT;
-    SetCommState(nativeHandle(*this), &line);
+    setLine(port, FlowControl::AsThePortHadIt);
 }
 
 void SerialLink::clearReceived()
@@ -92,9 +62,5 @@ Acknowledgment SerialLink::awaitAcknowledgment()
 
 void SerialLink::close()
 {
-    if (handle == -1) {
-        return;
-    }
-    CloseHandle(nativeHandle(*this));
-    handle = -1;
+    giveBackSerialPort(port);
 }

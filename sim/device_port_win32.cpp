@@ -1,25 +1,18 @@
 #include "device_port.hpp"
 
-#include "serial_link.hpp"
-#include "word_parsing.hpp"
-
-#include <cstring>
-
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
 namespace {
 
-HANDLE nativeHandle(const DevicePort& port)
+HANDLE nativeHandle(const SerialPort& port)
 {
     return reinterpret_cast<HANDLE>(port.handle);
 }
 
-// A port's settings as they were, to put back: its line and its time-outs.
-struct SavedLine {
-    DCB line;
-    COMMTIMEOUTS timeouts;
-};
+// The read time-out in force on the port, so that it is set only when it changes.
+HANDLE timedPort = nullptr;
+int timedReadMs = -2;
 
 std::string systemMessage(DWORD code)
 {
@@ -33,84 +26,43 @@ std::string systemMessage(DWORD code)
     return message.empty() ? "error " + std::to_string(code) : message;
 }
 
-bool refuse(HANDLE handle, std::string& error, const std::string& why)
+bool refuse(SerialPort& port, std::string& error, const std::string& why)
 {
     error = why + ": " + systemMessage(GetLastError());
-    CloseHandle(handle);
+    giveBackSerialPort(port);
     return false;
 }
 
 }  // namespace
 
-bool takeDevicePort(DevicePort& port, const std::string& word, std::string& error)
+bool takeDevicePort(SerialPort& port, const std::string& word, std::string& error)
 {
-    const PortWord com = parsePortWord(word.c_str());
-    if (!com.valid || com.portNumber < 1) {
-        error = "'" + word + "' is not a COM port word (COM1, COM21, ...)";
-        return false;
-    }
-    // Share mode 0: no other program opens the port while the stand-in has it.
-    const HANDLE handle = CreateFileA(comPortPath(com.portNumber).text, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
+    const ComPortPath path = comPortPath(parsePortWord(word.c_str()).portNumber);
+    if (takeSerialPort(port, path.text) != PortRefusal::None) {
         error = "cannot open " + word + ": " + systemMessage(GetLastError());
         return false;
     }
-    SavedLine before {};
-    before.line.DCBlength = sizeof before.line;
-    if (!GetCommState(handle, &before.line) || !GetCommTimeouts(handle, &before.timeouts)) {
-        return refuse(handle, error, "cannot read the settings of " + word);
+    if (!keepLineSettings(port)) {
+        return refuse(port, error, "cannot read the settings of " + word);
     }
-    DCB line = before.line;
-    line.BaudRate = CBR_115200;
-    line.ByteSize = 8;
-    line.Parity = NOPARITY;
-    line.StopBits = ONESTOPBIT;
-    line.fBinary = TRUE;
-    line.fParity = FALSE;
-    // No flow control either way; the modem lines held on, as a device's would be.
-    line.fOutxCtsFlow = FALSE;
-    line.fOutxDsrFlow = FALSE;
-    line.fDtrControl = DTR_CONTROL_ENABLE;
-    line.fRtsControl = RTS_CONTROL_ENABLE;
-    line.fDsrSensitivity = FALSE;
-    line.fOutX = FALSE;
-    line.fInX = FALSE;
-    line.fErrorChar = FALSE;
-    line.fNull = FALSE;
-    line.fAbortOnError = FALSE;
-    if (!SetCommState(handle, &line)) {
-        return refuse(handle, error, "cannot set up " + word);
+    if (!setLine(port, FlowControl::Off)) {
+        return refuse(port, error, "cannot set up " + word);
     }
-    PurgeComm(handle, PURGE_RXCLEAR | PURGE_TXCLEAR);
-    port.handle = reinterpret_cast<std::intptr_t>(handle);
-    port.readTimeoutMs = -2;
-    port.savedSettings.assign(reinterpret_cast<const unsigned char*>(&before),
-                              reinterpret_cast<const unsigned char*>(&before) + sizeof before);
+    PurgeComm(nativeHandle(port), PURGE_RXCLEAR | PURGE_TXCLEAR);
     return true;
 }
 
-void releaseDevicePort(DevicePort& port)
+bool openOwnLine(SerialPort&, std::string&, std::string& error)
 {
-    if (port.handle == -1) {
-        return;
-    }
-    if (port.savedSettings.size() == sizeof(SavedLine)) {
-        SavedLine before {};
-        std::memcpy(&before, port.savedSettings.data(), sizeof before);
-        // After the last reply has left, so that putting the settings back cannot cut it.
-        FlushFileBuffers(nativeHandle(port));
-        SetCommState(nativeHandle(port), &before.line);
-        SetCommTimeouts(nativeHandle(port), &before.timeouts);
-        port.savedSettings.clear();
-    }
-    CloseHandle(nativeHandle(port));
-    port.handle = -1;
+    error = "a port word is needed: velmoran-sim COM21 plays the device on COM21 (see velmoran-sim --help)";
+    return false;
 }
 
-DeviceRead readDevice(DevicePort& port, std::vector<std::uint8_t>& sink, int timeoutMs)
+void closeOwnLine(SerialPort&) {}
+
+DeviceRead readDevice(SerialPort& port, std::vector<std::uint8_t>& sink, int timeoutMs)
 {
-    if (port.readTimeoutMs != timeoutMs) {
+    if (timedPort != nativeHandle(port) || timedReadMs != timeoutMs) {
         // A read returns once it has the bytes it asked for, or after the constant. (The
         // documented "return at once with what is there" mode waits out the constant
         // under Wine.)
@@ -120,7 +72,8 @@ DeviceRead readDevice(DevicePort& port, std::vector<std::uint8_t>& sink, int tim
         if (!SetCommTimeouts(nativeHandle(port), &timeouts)) {
             return DeviceRead::Gone;
         }
-        port.readTimeoutMs = timeoutMs;
+        timedPort = nativeHandle(port);
+        timedReadMs = timeoutMs;
     }
     // What is there already, or else the first byte to come.
     DWORD errors = 0;
@@ -141,7 +94,7 @@ DeviceRead readDevice(DevicePort& port, std::vector<std::uint8_t>& sink, int tim
     return DeviceRead::Bytes;
 }
 
-void writeDevice(const DevicePort& port, const std::uint8_t* bytes, std::size_t count)
+void writeDevice(const SerialPort& port, const std::uint8_t* bytes, std::size_t count)
 {
     while (count > 0) {
         DWORD written = 0;
@@ -151,4 +104,9 @@ void writeDevice(const DevicePort& port, const std::uint8_t* bytes, std::size_t 
         bytes += written;
         count -= written;
     }
+}
+
+void requestPromptScheduling()
+{
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
 }

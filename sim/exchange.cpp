@@ -1,5 +1,7 @@
 #include "exchange.hpp"
 
+#include "stop_requests.hpp"
+
 #include <thread>
 
 namespace {
@@ -19,7 +21,7 @@ StandInClock::duration fractionalMilliseconds(double count)
     return std::chrono::duration_cast<StandInClock::duration>(std::chrono::duration<double, std::milli>(count));
 }
 
-bool receiveFrame(DevicePort& port, ExchangeRecord& record, int timeoutMs)
+bool receiveFrame(SerialPort& port, ExchangeRecord& record, int timeoutMs)
 {
     const StandInClock::time_point deadline = StandInClock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
@@ -51,28 +53,36 @@ bool receiveFrame(DevicePort& port, ExchangeRecord& record, int timeoutMs)
     return true;
 }
 
-void waitForReplyTime(const DeviceBehaviour& behaviour, const ExchangeRecord& record)
+bool waitForReplyTime(const DeviceBehaviour& behaviour, const ExchangeRecord& record)
 {
-    if (behaviour.replyDelayMs > 0) {
-        std::this_thread::sleep_until(record.frameCompleteAt + fractionalMilliseconds(behaviour.replyDelayMs));
+    const StandInClock::time_point replyAt = record.frameCompleteAt + fractionalMilliseconds(behaviour.replyDelayMs);
+    // The wait for a stop counts whole milliseconds: it waits out those, and the fraction
+    // left is slept exactly, so that a reply keeps its time.
+    for (int wholeMs = millisecondsLeft(replyAt); wholeMs >= 1; wholeMs = millisecondsLeft(replyAt)) {
+        if (stopRequested()) {
+            return false;
+        }
+        waitForStop(wholeMs);
     }
+    std::this_thread::sleep_until(replyAt);
+    return !stopRequested();
 }
 
-void sendReply(const DevicePort& port, const DeviceBehaviour& behaviour)
+void sendReply(const SerialPort& port, const DeviceBehaviour& behaviour)
 {
     std::vector<std::uint8_t> reply = {behaviour.replyByte};
     reply.insert(reply.end(), behaviour.extraBytes.begin(), behaviour.extraBytes.end());
     writeDevice(port, reply.data(), reply.size());
 }
 
-bool serveFrame(DevicePort& port, const DeviceBehaviour& behaviour, ExchangeRecord& record, int timeoutMs)
+bool serveFrame(SerialPort& port, const DeviceBehaviour& behaviour, ExchangeRecord& record, int timeoutMs)
 {
     if (!receiveFrame(port, record, timeoutMs)) {
         return false;
     }
-    if (behaviour.reply) {
-        waitForReplyTime(behaviour, record);
+    if (behaviour.reply && waitForReplyTime(behaviour, record)) {
         sendReply(port, behaviour);
+        record.replied = true;
     }
     return true;
 }

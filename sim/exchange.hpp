@@ -14,14 +14,8 @@
 struct DeviceBehaviour {
     bool reply = true;
     std::uint8_t replyByte = 0x06;
-    double replyDelayMs = 0;               // from the frame's end; also the delay before a hang-up
+    double replyDelayMs = 0;               // from the frame's end
     std::vector<std::uint8_t> extraBytes;  // sent straight after the reply byte
-    // Faults that only the stand-in's own pseudo-terminal acts out (standin_exchange.hpp).
-    bool hangUpAfterFrame = false;         // close the device's end instead of replying
-    bool flood = false;                    // reply with bytes without pause until the line is let go
-    // Leave the frame on the line this long once it begins to arrive before taking it,
-    // as a slow or flow-controlled line does; the reply delay counts from the take.
-    double takeFrameAfterMs = 0;
 };
 
 using StandInClock = std::chrono::steady_clock;
@@ -31,20 +25,22 @@ struct ExchangeRecord {
     DecodedFrame frame;
     StandInClock::time_point frameCompleteAt;  // when the frame was seen whole, or cut short
     bool lineGone = false;                     // the line closed or failed while waiting
+    bool replied = false;                      // the reply went out
 };
 
 // Waits up to `timeoutMs` (forever when negative) for a frame. Gives false when nothing
 // came in time or the line went away. A frame with a bad length byte ends with the bytes
 // read so far; one cut short ends once the line has been quiet for a few milliseconds.
-bool receiveFrame(DevicePort& port, ExchangeRecord& record, int timeoutMs);
+bool receiveFrame(SerialPort& port, ExchangeRecord& record, int timeoutMs);
 
 // Waits out the reply delay, counted from the frame's end as a device's own clock would.
-void waitForReplyTime(const DeviceBehaviour& behaviour, const ExchangeRecord& record);
+// False when a stop (stop_requests.hpp) cut it short: then no reply is due.
+bool waitForReplyTime(const DeviceBehaviour& behaviour, const ExchangeRecord& record);
 
 // The reply byte and the extra bytes after it.
-void sendReply(const DevicePort& port, const DeviceBehaviour& behaviour);
+void sendReply(const SerialPort& port, const DeviceBehaviour& behaviour);
 
 // A whole exchange: receiveFrame, then the reply (if any) once its time has come.
-bool serveFrame(DevicePort& port, const DeviceBehaviour& behaviour, ExchangeRecord& record, int timeoutMs);
+bool serveFrame(SerialPort& port, const DeviceBehaviour& behaviour, ExchangeRecord& record, int timeoutMs);
 
 StandInClock::duration fractionalMilliseconds(double count);

@@ -5,7 +5,7 @@
 #include "standin_exchange.hpp"
 #include "serial_driver_ioctl.hpp"
 #include "serial_link.hpp"
-#include "standin_port.hpp"
+#include "standin_pty.hpp"
 
 #include <gtest/gtest.h>
 
@@ -124,7 +124,7 @@ TEST_P(LowLatency, IsSetForTheRunAndPutBack)
     expectOtherSettingsKept(driver.settings, before);
     link.clearReceived();
     link.close();
-    closeStandInPort(port);
+    closePseudoTerminal(port);
 
     EXPECT_EQ(driver.settings.flags & ASYNC_LOW_LATENCY, before.flags & ASYNC_LOW_LATENCY);
     expectOtherSettingsKept(driver.settings, before);
@@ -154,7 +154,7 @@ TEST_F(SlowLine, WindowStartsOnceTheFrameHasLeft)
     link.configure();
     link.clearReceived();
 
-    DeviceBehaviour slowLine;
+    StandInBehaviour slowLine;
     slowLine.takeFrameAfterMs = 40;
     ExchangeRecord record;
     bool served = false;
@@ -172,12 +172,12 @@ TEST_F(SlowLine, WindowStartsOnceTheFrameHasLeft)
     const Acknowledgment acknowledgment = link.awaitAcknowledgment();
     device.join();
     link.close();
-    closeStandInPort(port);
+    closePseudoTerminal(port);
 
     ASSERT_TRUE(served);
     EXPECT_EQ(record.frame.status, FrameDecodeStatus::Ok);
     EXPECT_TRUE(acknowledgment.received);
-    EXPECT_EQ(acknowledgment.value, slowLine.replyByte);
+    EXPECT_EQ(acknowledgment.value, slowLine.device.replyByte);
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+#include "serial_port.hpp"
 #include "word_parsing.hpp"
 
 #include <gtest/gtest.h>

@@ -5,32 +5,32 @@ namespace {
 const std::string kHead = "Program to select CAN ID for download, Version 1.00\n"
                           "Opened serial port {port} successfully\n";
 
-DeviceBehaviour replying(std::uint8_t value, int delayMs = 0, std::vector<std::uint8_t> extra = {})
+StandInBehaviour replying(std::uint8_t value, int delayMs = 0, std::vector<std::uint8_t> extra = {})
 {
-    DeviceBehaviour behaviour;
-    behaviour.replyByte = value;
-    behaviour.replyDelayMs = delayMs;
-    behaviour.extraBytes = extra;
+    StandInBehaviour behaviour;
+    behaviour.device.replyByte = value;
+    behaviour.device.replyDelayMs = delayMs;
+    behaviour.device.extraBytes = extra;
     return behaviour;
 }
 
-DeviceBehaviour silent()
+StandInBehaviour silent()
 {
-    DeviceBehaviour behaviour;
-    behaviour.reply = false;
+    StandInBehaviour behaviour;
+    behaviour.device.reply = false;
     return behaviour;
 }
 
-DeviceBehaviour hangingUp()
+StandInBehaviour hangingUp()
 {
-    DeviceBehaviour behaviour;
+    StandInBehaviour behaviour;
     behaviour.hangUpAfterFrame = true;
     return behaviour;
 }
 
-DeviceBehaviour flooding(std::uint8_t value)
+StandInBehaviour flooding(std::uint8_t value)
 {
-    DeviceBehaviour behaviour = replying(value);
+    StandInBehaviour behaviour = replying(value);
     behaviour.flood = true;
     return behaviour;
 }

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "exchange.hpp"
+#include "standin_exchange.hpp"
 
 enum class LineSetup {
     Fresh,          // a fresh port, nothing waiting
@@ -18,7 +18,7 @@ enum class LineSetup {
 struct EndToEndCase {
     const char* name;
     std::vector<std::string> words;  // after the program's name; "{port}" is the port word
-    DeviceBehaviour behaviour;
+    StandInBehaviour behaviour;
     LineSetup setup;
     bool expectFrame;                // false: nothing may reach the device
     std::string expectedOut;         // "{port}" stands for the port word as typed

@@ -43,7 +43,7 @@ TEST_P(EndToEnd, MatchesRow)
     StandInPort port = openTargetPort(portWord);
     const EndToEndOutcome outcome = runAgainstStandIn(endToEndTarget().tool, port, portWord, runOf(row));
     expectCaseHolds(row, outcome, portWord, endToEndTarget().tool);
-    closeStandInPort(port);
+    closePseudoTerminal(port);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, EndToEnd, ::testing::ValuesIn(targetRows()),
@@ -77,7 +77,7 @@ TEST_P(LineSettings, AreRaw115200With8N1AndKeepModemFlags)
     expectOnly8N1Requested(log, port.terminalPath);
     EXPECT_EQ(seen.c_cflag & target.keptControlFlags, before.c_cflag & target.keptControlFlags);
     unlink(log);
-    closeStandInPort(port);
+    closePseudoTerminal(port);
 }
 
 INSTANTIATE_TEST_SUITE_P(ModemFlags, LineSettings, ::testing::Bool(),
@@ -101,12 +101,12 @@ int acknowledgedRuns(double replyDelayMs, bool prompt)
         std::string portWord;
         StandInPort port = openTargetPort(portWord);
         EndToEndRun run = runOf(rowNamed("TypicalRun"));
-        run.behaviour.replyDelayMs = replyDelayMs;
+        run.behaviour.device.replyDelayMs = replyDelayMs;
         run.options.prompt = prompt;
         const EndToEndOutcome outcome = runAgainstStandIn(endToEndTarget().tool, port, portWord, run);
         EXPECT_TRUE(outcome.process.exitCode == 0 || outcome.process.exitCode == 7) << outcome.process.out;
         acknowledged += outcome.process.exitCode == 0 ? 1 : 0;
-        closeStandInPort(port);
+        closePseudoTerminal(port);
     }
     return acknowledged;
 }
@@ -151,7 +151,7 @@ TEST_F(Faults, OutputThatNeverDrainsEndsWithinTheTimeOuts)
     ExchangeRecord junk;
     collectLateBytes(port, junk);
     expectPortLetGo(port, portWord);
-    closeStandInPort(port);
+    closePseudoTerminal(port);
 }
 
 }  // namespace

@@ -168,7 +168,7 @@ TEST(PortSafety, OrdinaryUserRunsAgainAfterEveryOutcome)
         const EndToEndOutcome outcome = runAgainstStandIn(targetTool(), port, port.terminalPath, run);
         EXPECT_EQ(outcome.process.exitCode, row.expectedExit) << name << ": " << outcome.process.out;
     }
-    closeStandInPort(port);
+    closePseudoTerminal(port);
 }
 
 // While a run holds the line (here held in its write, on a line that takes nothing
@@ -209,7 +209,7 @@ TEST(PortSafety, ExclusiveWhileRunning)
 
     heldRun.join();
     EXPECT_EQ(heldOutcome.process.exitCode, 7);
-    closeStandInPort(port);
+    closePseudoTerminal(port);
 }
 
 struct StopCase {
@@ -250,7 +250,7 @@ TEST_P(StoppedRun, PutsThePortBackFirst)
     ExchangeRecord junk;
     collectLateBytes(port, junk);
     expectPortLetGo(port, port.terminalPath);
-    closeStandInPort(port);
+    closePseudoTerminal(port);
 }
 
 INSTANTIATE_TEST_SUITE_P(PortSafety, StoppedRun,
@@ -287,7 +287,7 @@ TEST(PortSafety, OwnTerminalIsRefusedAndLeftAlone)
         EXPECT_EQ(start.controls ? run.out : intoTerminal, refused) << word;
         EXPECT_EQ(start.controls ? intoTerminal : run.out, "") << word;
     }
-    closeStandInPort(port);
+    closePseudoTerminal(port);
 }
 
 struct OutputFaultCase {
@@ -319,7 +319,7 @@ TEST_P(OutputGoesAway, ExchangeStillCompletes)
     // Nothing meant for the console may go out on the line.
     EXPECT_EQ(outcome.record.received, row.expectedReceived);
     expectPortLetGo(port, port.terminalPath);
-    closeStandInPort(port);
+    closePseudoTerminal(port);
 }
 
 INSTANTIATE_TEST_SUITE_P(

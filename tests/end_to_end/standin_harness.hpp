@@ -10,7 +10,7 @@
 #include "end_to_end_cases.hpp"
 #include "standin_exchange.hpp"
 #include "process_runner.hpp"
-#include "standin_port.hpp"
+#include "standin_pty.hpp"
 
 struct ToolCommand {
     std::vector<std::string> prefix;  // the program, and any words before the tool's own
@@ -32,7 +32,7 @@ struct EndToEndOutcome {
 
 struct EndToEndRun {
     std::vector<std::string> words;  // "{port}" stands for the port word
-    DeviceBehaviour behaviour;
+    StandInBehaviour behaviour;
     LineSetup setup = LineSetup::Fresh;
     bool expectFrame = true;
     ProcessOptions options;

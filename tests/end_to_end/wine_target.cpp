@@ -155,7 +155,7 @@ TEST_F(WinePorts, LowAndHighNumbersOpenAlike)
         const EndToEndCase& row = rowNamed("TypicalRun");
         const EndToEndOutcome outcome = runAgainstStandIn(endToEndTarget().tool, port, comWord(number), runOf(row));
         expectCaseHolds(row, outcome, comWord(number), endToEndTarget().tool);
-        closeStandInPort(port);
+        closePseudoTerminal(port);
     }
 }
 

@@ -4,7 +4,6 @@
 #include <thread>
 
 #include <poll.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 namespace {
@@ -41,25 +40,7 @@ void flood(const StandInPort& port, std::uint8_t value)
 
 }  // namespace
 
-bool lineReleased(const StandInPort& port)
-{
-    // The tool holds an exclusive lock on the line while it has it open.
-    if (flock(port.lineHolder, LOCK_EX | LOCK_NB) != 0) {
-        return false;
-    }
-    flock(port.lineHolder, LOCK_UN);
-    return true;
-}
-
-void waitUntilLineReleased(const StandInPort& port, int timeoutMs)
-{
-    const StandInClock::time_point deadline = StandInClock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!lineReleased(port) && StandInClock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-}
-
-bool serveExchange(StandInPort& port, const DeviceBehaviour& behaviour, ExchangeRecord& record, int timeoutMs,
+bool serveExchange(StandInPort& port, const StandInBehaviour& behaviour, ExchangeRecord& record, int timeoutMs,
                    LineAtFrame* line)
 {
     if (behaviour.takeFrameAfterMs > 0) {
@@ -76,17 +57,17 @@ bool serveExchange(StandInPort& port, const DeviceBehaviour& behaviour, Exchange
         line->settings = currentTerminalSettings(port);
         line->speed = lineSpeedOf(port.lineHolder);
     }
-    if (!behaviour.reply && !behaviour.hangUpAfterFrame) {
+    if (!behaviour.device.reply && !behaviour.hangUpAfterFrame) {
         return true;
     }
-    waitForReplyTime(behaviour, record);
+    waitForReplyTime(behaviour.device, record);
     if (behaviour.hangUpAfterFrame) {
-        close(controller(port));
-        port.device.handle = -1;
+        giveBackSerialPort(port.device);
     } else if (behaviour.flood) {
-        flood(port, behaviour.replyByte);
+        flood(port, behaviour.device.replyByte);
     } else {
-        sendReply(port.device, behaviour);
+        sendReply(port.device, behaviour.device);
+        record.replied = true;
     }
     return true;
 }

@@ -1,0 +1,178 @@
+#include "serial_port.hpp"
+
+#include "low_latency.hpp"
+#include "serial_driver_ioctl.hpp"
+
+#include <cstdio>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+struct PortBefore {
+    termios settings {};
+    bool settingsKept = false;
+    // The driver's low-latency flag was set by this program and is cleared again.
+    bool lowLatencySet = false;
+};
+
+void PortBeforeRelease::operator()(PortBefore* before) const
+{
+    delete before;
+}
+
+namespace {
+
+int fd(const SerialPort& port)
+{
+    return static_cast<int>(port.handle);
+}
+
+// The terminal the program was started from: its controlling terminal (by whatever name,
+// /dev/tty included) or the terminal on its standard input, output or error. Setting
+// that one up as a port would send frames into the user's screen and leave it raw.
+bool isOwnTerminal(int descriptor)
+{
+    // Only the controlling terminal tells its foreground process group.
+    if (tcgetpgrp(descriptor) != -1) {
+        return true;
+    }
+    struct stat port {};
+    if (fstat(descriptor, &port) != 0) {
+        return false;
+    }
+    for (int standard = 0; standard <= 2; ++standard) {
+        struct stat console {};
+        if (isatty(standard) && fstat(standard, &console) == 0 && console.st_rdev == port.st_rdev) {
+            return true;
+        }
+    }
+    return false;
+}
+
+PortRefusal refuse(int descriptor, PortRefusal refusal)
+{
+    ::close(descriptor);
+    return refusal;
+}
+
+int driverIoctl(int descriptor, unsigned long request, void* argument)
+{
+    return ioctl(descriptor, request, argument);
+}
+
+}  // namespace
+
+SerialDriverIoctl serialDriverIoctl = driverIoctl;
+
+bool isDevicePathWord(const char* word)
+{
+    return std::strncmp(word, "/dev/", 5) == 0;
+}
+
+ComPortPath comPortPath(std::int32_t portNumber)
+{
+    ComPortPath path;
+    if (portNumber >= 1) {
+        path.exists = true;
+        std::snprintf(path.text, sizeof path.text, "/dev/ttyS%ld", static_cast<long>(portNumber) - 1);
+    }
+    return path;
+}
+
+PortRefusal takeSerialPort(SerialPort& port, const char* devicePath)
+{
+    const int descriptor = ::open(devicePath, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) {
+        return PortRefusal::CannotOpen;
+    }
+    if (!isatty(descriptor)) {
+        return refuse(descriptor, PortRefusal::NotATerminal);
+    }
+    if (isOwnTerminal(descriptor)) {
+        return refuse(descriptor, PortRefusal::OwnTerminal);
+    }
+    // The lock comes before any line setting is touched: the port is another program's
+    // while it holds it. TIOCEXCL keeps out programs that take no lock.
+    if (flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
+        return refuse(descriptor, PortRefusal::HeldByAnother);
+    }
+    ioctl(descriptor, TIOCEXCL);
+    port.handle = descriptor;
+    port.before.reset(new PortBefore);
+    return PortRefusal::None;
+}
+
+bool keepLineSettings(SerialPort& port)
+{
+    port.before->settingsKept = tcgetattr(fd(port), &port.before->settings) == 0;
+    return port.before->settingsKept;
+}
+
+bool setLine(SerialPort& port, FlowControl flowControl)
+{
+    termios settings {};
+    // When the settings cannot be read, the fixed ones are applied over a zeroed record
+    // all the same.
+    tcgetattr(fd(port), &settings);
+
+    cfsetispeed(&settings, B115200);
+    cfsetospeed(&settings, B115200);
+
+    // 8N1 with the receiver on.
+    settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB);
+    settings.c_cflag |= CS8 | CREAD;
+    if (flowControl == FlowControl::Off) {
+        settings.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
+        settings.c_cflag |= CLOCAL;
+    }
+
+    // Raw both ways: every byte value passes unchanged. Software flow control would
+    // swallow bytes 0x11 and 0x13, and ISIG would turn 0x03 into SIGINT. A BREAK (the
+    // line held low by a device resetting or a cable pulled) would otherwise arrive as a
+    // 0x00 byte and pass for an acknowledgment: it is dropped.
+    settings.c_iflag &= ~static_cast<tcflag_t>(BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP | INLCR | IGNCR | ICRNL |
+                                               IXON | IXOFF | IXANY | IMAXBEL);
+    settings.c_iflag |= IGNBRK;
+    settings.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    settings.c_lflag &=
+        ~static_cast<tcflag_t>(ICANON | ECHO | ECHOE | ECHOK | ECHONL | ISIG | IEXTEN | NOFLSH | TOSTOP);
+
+    settings.c_cc[VMIN] = 0;
+    settings.c_cc[VTIME] = 0;
+    if (tcsetattr(fd(port), TCSANOW, &settings) != 0) {
+        return false;
+    }
+    // So that a USB bridge hands bytes over as they come, not up to 16 ms later.
+    if (port.before && !port.before->lowLatencySet) {
+        port.before->lowLatencySet = requestLowLatency(fd(port));
+    }
+    return true;
+}
+
+void giveBackSerialPort(SerialPort& port)
+{
+    if (port.handle < 0) {
+        return;
+    }
+    if (port.before) {
+        if (port.before->lowLatencySet) {
+            releaseLowLatency(fd(port));
+        }
+        if (port.before->settingsKept) {
+            // After the last bytes written have left, so that the old settings cannot cut them.
+            tcdrain(fd(port));
+            tcsetattr(fd(port), TCSANOW, &port.before->settings);
+        }
+        // The exclusive flag outlives this descriptor while another process keeps the
+        // line open; left set, it would lock the next ordinary user out.
+        ioctl(fd(port), TIOCNXCL);
+        port.before.reset();
+    }
+    ::close(fd(port));
+    port.handle = -1;
+}
