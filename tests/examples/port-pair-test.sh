@@ -1,58 +1,139 @@
 #!/usr/bin/env bash
 # velmoran-sim on an existing port, one end of a null-modem pair, and velmoran on the
-# other end, as a user rehearses with two virtual COM ports joined in the driver.
-#   port-pair-test.sh native OUTCOME SIM TOOL                  the native programs
-#   port-pair-test.sh wine OUTCOME SIM_EXE TOOL_EXE WINE_SH    the Windows programs under
-#                                                              Wine, on COM21 and COM20
-# OUTCOME: acknowledged or silent. Natively the stand-in's port must have its earlier
-# settings back once the stand-in has exited.
+# other end, as a user rehearses with two virtual COM ports joined in the driver; then the
+# stand-in's port must be as it was before the stand-in took it.
+#   port-pair-test.sh native END SIM TOOL                  the native programs; END is how
+#                                                          the stand-in ends (below)
+#   port-pair-test.sh wine END SIM_EXE TOOL_EXE WINE_SH    the Windows programs under
+#                                                          Wine, on COM21 and COM20
+# Natively, END: served (its one frame), sigterm, sigquit, reader_gone (its output's
+# reader has gone before the frame), sigterm_in_delay (while it waits out a long reply
+# delay: it must end within a second) or own_terminal (its port is the terminal on its
+# standard input: refused). After each, the port has its earlier settings and an
+# ordinary user may open it (root passes an exclusive flag left set; user 65534 does not).
+# Under Wine, END is acknowledged or silent (its one frame served) or ctrl_c, and the
+# port's rate must be back.
 set -euo pipefail
-kind=$1 outcome=$2 sim=$3 tool=$4 wine=${5:-}
+kind=$1 case=$2 sim=$3 tool=$4 wine=${5:-}
 fail() { echo "port-pair-test: $*" >&2; exit 1; }
 scratch=$(mktemp -d)
 trap 'kill ${standin:-} 2>/dev/null || true; null_modem_close; rm -rf "$scratch"' EXIT
 . "$(dirname "$0")/../support/standin-lines.sh"
 
-case $outcome in
-  acknowledged) options=() status=0 last="Received: 0x06 " seen="replied 0x06 after 0 ms" ;;
-  silent) options=(--silent) status=7 last="No acknowledgment received" seen="no reply" ;;
-  *) fail "unknown outcome $outcome" ;;
-esac
-
 null_modem_open "$scratch"
-if [ "$kind" = wine ]; then
-  ln -sfn "$line_a" "$WINEPREFIX/dosdevices/com20"
-  ln -sfn "$line_b" "$WINEPREFIX/dosdevices/com21"
-  sim_word=COM21 tool_word=COM20
-  run=("$wine" run)
-else
-  sim_word=$line_b tool_word=$line_a
-  run=()
-  # Settings that the stand-in changes (a pseudo-terminal keeps no parity and no data bits
-  # but 8), so that only putting them back restores them.
-  stty -F "$line_b" 9600 ixon icanon echo opost
-  before=$(stty -F "$line_b" -g)
-fi
+# Settings that the stand-in changes (a pseudo-terminal keeps no parity and no data bits
+# but 8), so that only putting them back restores them.
+stty -F "$line_b" 9600 ixon icanon echo opost
+before=$(stty -F "$line_b" -g)
 
-standin_start "$scratch/sim.log" "${run[@]}" "$sim" "$sim_word" --frames 1 "${options[@]}"
-[ "$standin_line" = "$sim_word" ] || fail "the stand-in's first line is '$standin_line', not $sim_word"
-out=$("${run[@]}" "$tool" "$tool_word" 0x1FFFFFF0 0x01 0x02 | tr -d '\r') && ended=0 || ended=$?
-# It exits once it has served its one frame.
-for _ in $(seq 100); do kill -0 "$standin" 2>/dev/null || break; sleep 0.05; done
-! kill -0 "$standin" 2>/dev/null || fail "the stand-in did not exit after its frame"
-wait "$standin" || fail "the stand-in ended with status $?"
-standin=
-
-echo "$out"
-expected="Program to select CAN ID for download, Version 1.00
+# Runs velmoran on the other end: sets out (its lines) and ended (its status).
+run_tool() {
+  out=$("${run[@]}" "$tool" "$tool_word" 0x1FFFFFF0 0x01 0x02 | tr -d '\r') && ended=0 || ended=$?
+}
+expect_tool() {
+  local status=$1 last=$2
+  local expected="Program to select CAN ID for download, Version 1.00
 Opened serial port $tool_word successfully
 Sent ID: 0x1FFFFFF0 Data: 0x01 0x02 
 $last"
-[ "$out" = "$expected" ] || fail "velmoran printed other lines than:
+  [ "$out" = "$expected" ] || fail "velmoran printed:
+$out
+not:
 $expected"
-[ "$ended" = "$status" ] || fail "velmoran ended with $ended, not $status"
-frame=$(sed -n 2p "$scratch/sim.log" | tr -d '\r')
-[ "$frame" = "frame ID 0x1FFFFFF0 data 01 02: sound, $seen" ] || fail "the stand-in saw: $frame"
-if [ "$kind" = native ]; then
-  [ "$(stty -F "$line_b" -g)" = "$before" ] || fail "the stand-in left its port at: $(stty -F "$line_b" -a)"
+  [ "$ended" = "$status" ] || fail "velmoran ended with $ended, not $status"
+}
+# Waits up to 5 s for the stand-in to end and sets sim_status to its exit status.
+wait_standin() {
+  for _ in $(seq 100); do kill -0 "$standin" 2>/dev/null || break; sleep 0.05; done
+  ! kill -0 "$standin" 2>/dev/null || fail "the stand-in did not end"
+  wait "$standin" && sim_status=0 || sim_status=$?
+  standin=
+}
+frame_seen() {
+  local frame
+  frame=$(sed -n 2p "$scratch/sim.log" | tr -d '\r')
+  [ "$frame" = "frame ID 0x1FFFFFF0 data 01 02: sound, $1" ] || fail "the stand-in saw: $frame"
+}
+
+if [ "$kind" = wine ]; then
+  ln -sfn "$line_a" "$WINEPREFIX/dosdevices/com20"
+  ln -sfn "$line_b" "$WINEPREFIX/dosdevices/com21"
+  tool_word=COM20 run=("$wine" run)
+  frames=(--frames 1) sim_end=0 options=() status=0 last="Received: 0x06 " seen="replied 0x06 after 0 ms"
+  case $case in
+    acknowledged) ;;
+    silent) options=(--silent) status=7 last="No acknowledgment received" seen="no reply" ;;
+    # Wine turns SIGINT into the console's Ctrl-C event; 0xC000013A ends in 0x3A.
+    ctrl_c) frames=() sim_end=58 ;;
+    *) fail "unknown outcome $case" ;;
+  esac
+  standin_start "$scratch/sim.log" env --default-signal=INT "${run[@]}" "$sim" COM21 "${frames[@]}" "${options[@]}"
+  [ "$standin_line" = COM21 ] || fail "the stand-in's first line is '$standin_line', not COM21"
+  run_tool
+  [ "$case" != ctrl_c ] || kill -INT "$standin"
+  wait_standin
+  [ "$sim_status" = "$sim_end" ] || fail "the stand-in ended with status $sim_status, not $sim_end"
+  expect_tool "$status" "$last"
+  frame_seen "$seen"
+  # Of the settings it puts back, Wine shows for certain the rate.
+  [ "$(stty -F "$line_b" speed)" = 9600 ] || fail "the stand-in left COM21 at $(stty -F "$line_b" speed) baud"
+  exit 0
 fi
+
+tool_word=$line_a run=()
+# The stand-in, on its port; SIGINT and SIGQUIT at their defaults, which a shell sets to
+# ignored for a command it starts in the background.
+start() { standin_start "$scratch/sim.log" env --default-signal=INT,QUIT "$sim" "$line_b" "$@"; }
+chmod 0666 "$line_b"
+case $case in
+  served)
+    start --frames 1
+    run_tool
+    wait_standin
+    [ "$sim_status" = 0 ] || fail "the stand-in ended with status $sim_status"
+    expect_tool 0 "Received: 0x06 "
+    frame_seen "replied 0x06 after 0 ms" ;;
+  sigterm | sigquit)
+    start
+    run_tool
+    expect_tool 0 "Received: 0x06 "
+    signal=${case#sig}
+    kill -"${signal^^}" "$standin"
+    wait_standin
+    [ "$sim_status" = $((128 + $(kill -l "${signal^^}"))) ] ||
+      fail "the stand-in ended with status $sim_status, not by SIG${signal^^}" ;;
+  reader_gone)
+    # Like velmoran-sim PORT | head -n 1: the reader takes the first line and is gone.
+    mkfifo "$scratch/output"
+    env --default-signal=PIPE "$sim" "$line_b" >"$scratch/output" 2>"$scratch/sim.err" &
+    standin=$!
+    read -r first <"$scratch/output"
+    [ "$first" = "$line_b" ] || fail "the stand-in's first line is '$first'"
+    run_tool
+    expect_tool 0 "Received: 0x06 "
+    wait_standin
+    [ "$sim_status" = 1 ] || fail "the stand-in ended with status $sim_status, not 1: $(cat "$scratch/sim.err")" ;;
+  sigterm_in_delay)
+    start --delay 8000
+    run_tool
+    expect_tool 7 "No acknowledgment received"
+    stopped=$(date +%s%N)
+    kill -TERM "$standin"
+    wait_standin
+    took=$((($(date +%s%N) - stopped) / 1000000))
+    [ "$sim_status" = 143 ] || fail "the stand-in ended with status $sim_status, not by SIGTERM"
+    [ "$took" -lt 1000 ] || fail "the stand-in took $took ms to end after SIGTERM in its reply delay" ;;
+  own_terminal)
+    # In a session of its own, with no controlling terminal: only its standard input says
+    # whose terminal this is.
+    sim_status=0
+    setsid -w "$sim" "$line_b" <"$line_b" >"$scratch/sim.log" 2>"$scratch/sim.err" || sim_status=$?
+    [ "$sim_status" = 1 ] || fail "the stand-in ended with status $sim_status, not 1"
+    grep -q "is the terminal velmoran-sim runs on" "$scratch/sim.err" || fail "the stand-in said: $(cat "$scratch/sim.err")" ;;
+  *) fail "unknown end $case" ;;
+esac
+
+[ "$(stty -F "$line_b" -g)" = "$before" ] || fail "the stand-in left its port at: $(stty -F "$line_b" -a)"
+as_user=()
+[ "$(id -u)" -ne 0 ] || as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+"${as_user[@]}" stty -F "$line_b" -g >/dev/null || fail "an ordinary user cannot open the stand-in's port after it ended"
