@@ -128,6 +128,7 @@ boot() {
       "@@ case exit "*) read -r _ _ _ status took <<<"$line" && echo "$status" >"$at.exit" && echo "$took" >"$at.ms" &&
         : >"$at.out" ;;
       "@@ usb "*) printf '%s\n' "${line#@@ usb }" >>"$at.usbmon" ;;
+      "@@ pull "*) printf '%s\n' "${line#@@ pull }" >"$at.pull" ;;
       "@@ sim "*) printf '%s\n' "${line#@@ sim }" >>sim-ttyACM0.log ;;
       "@@ done") done=yes && break ;;
       *) printf '%s\n' "$line" >>"$at.out" ;;
