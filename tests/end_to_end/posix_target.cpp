@@ -16,28 +16,88 @@
 #include <sstream>
 #include <thread>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
+// True when every user may run the program at `path`: every folder on the way searchable
+// by others, the file readable and runnable by them.
+bool everyoneMayRun(const std::filesystem::path& path)
+{
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0 || (info.st_mode & (S_IROTH | S_IXOTH)) != (S_IROTH | S_IXOTH)) {
+        return false;
+    }
+    for (std::filesystem::path folder = path.parent_path(); !folder.empty(); folder = folder.parent_path()) {
+        if (stat(folder.c_str(), &info) != 0 || (info.st_mode & S_IXOTH) == 0) {
+            return false;
+        }
+        if (folder == folder.root_path()) {
+            break;
+        }
+    }
+    return true;
+}
+
+// Removes `folder` once this process has ended, however it ends, a test killed at its
+// time-out included: a shell in a session of its own waits for the end of a pipe that only
+// this process holds open.
+void removeOnceEnded(const std::string& folder)
+{
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) {
+        return;
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        setsid();
+        if (fork() == 0) {
+            const int nowhere = open("/dev/null", O_WRONLY);
+            dup2(ends[0], 0);
+            dup2(nowhere, 1);
+            dup2(nowhere, 2);
+            execl("/bin/sh", "sh", "-c", "while read -r _; do :; done; rm -rf \"$1\"", "sh", folder.c_str(),
+                  static_cast<char*>(nullptr));
+        }
+        _exit(0);
+    }
+    close(ends[0]);
+    if (child > 0) {
+        waitpid(child, nullptr, 0);
+    }
+}
+
 // Root runs some cases as an ordinary user, who may not reach the build: a clone in root's
-// own home (mode 0700) is the usual case. Those runs take a copy of the tool from a folder
-// that every user can read, made once for this test program and removed as it exits.
+// own home (mode 0700) is the usual case. Those runs then take a copy of the tool from a
+// folder of their own under TMPDIR (/tmp when unset), which goes once this test program
+// has ended.
 class ReachableCopy {
 public:
     explicit ReachableCopy(const std::string& tool) : path_(tool)
     {
-        if (geteuid() != 0) {
+        if (geteuid() != 0 || everyoneMayRun(tool)) {
             return;
         }
-        std::error_code error;
-        char folder[] = "/tmp/velmoran-tool-XXXXXX";
-        if (mkdtemp(folder) == nullptr || chmod(folder, 0755) != 0) {
-            ADD_FAILURE() << "no folder for a copy of " << tool << ": " << std::strerror(errno);
+        const char* temporary = std::getenv("TMPDIR");
+        std::string folder = std::string(temporary != nullptr && *temporary != '\0' ? temporary : "/tmp") +
+                             "/velmoran-tool-XXXXXX";
+        if (mkdtemp(folder.data()) == nullptr || chmod(folder.c_str(), 0755) != 0) {
+            ADD_FAILURE() << "no folder for a copy of " << tool << " under " << folder << ": " << std::strerror(errno);
             return;
         }
         folder_ = folder;
+        removeOnceEnded(folder_);
+        struct statvfs where {};
+        if (statvfs(folder_.c_str(), &where) == 0 && (where.f_flag & ST_NOEXEC) != 0) {
+            ADD_FAILURE() << folder_ << " is on a file system mounted noexec: set TMPDIR to a folder where "
+                          << "programs may run";
+            return;
+        }
+        std::error_code error;
         const std::string copy = folder_ + "/" + std::filesystem::path(tool).filename().string();
         if (!std::filesystem::copy_file(tool, copy, error) || chmod(copy.c_str(), 0755) != 0) {
             ADD_FAILURE() << "cannot copy " << tool << " to " << copy << ": " << error.message();
