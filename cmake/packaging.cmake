@@ -1,7 +1,8 @@
 # What `cmake --install` puts where, and the packages built from it with CPack:
 #   Linux:   cmake --build --preset default --target package   (.deb and .tar.gz; the
 #            arm64 and armhf presets build theirs the same way)
-#   Windows: cmake --build --preset mingw --target package     (.zip)
+#   Windows: cmake --build --preset mingw --target package     (.zip; the build itself
+#            makes the .msi beside it, where msitools are installed)
 #
 # On Linux the install has two components. `debian`: the .deb, with programs linked
 # against the system's libraries and stripped, compressed man pages, a changelog and a
@@ -24,6 +25,29 @@ if(WIN32)
   install(TARGETS velmoran velmoran-sim RUNTIME DESTINATION .)
   install(FILES README.md LICENSE examples/download.bat DESTINATION .)
   install(PROGRAMS examples/download.sh DESTINATION .)
+
+  # The MSI that IT departments deploy to managed PCs: velmoran-VERSION-x64.msi, per
+  # machine, on the system PATH (packaging/velmoran.wxs). Built with msitools (Debian's
+  # wixl and msitools packages) wherever they are installed.
+  find_program(VELMORAN_WIXL wixl)
+  find_program(VELMORAN_MSIBUILD msibuild)
+  if(VELMORAN_WIXL AND VELMORAN_MSIBUILD)
+    set(msi ${CMAKE_BINARY_DIR}/velmoran-${PROJECT_VERSION}-x64.msi)
+    set(msi_files ${CMAKE_BINARY_DIR}/msi-files)
+    add_custom_command(OUTPUT ${msi}
+      COMMAND ${CMAKE_COMMAND} -E rm -rf ${msi_files}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${msi_files}/examples
+      COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:velmoran> $<TARGET_FILE:velmoran-sim> README.md LICENSE ${msi_files}/
+      COMMAND ${CMAKE_COMMAND} -E copy examples/download.bat examples/download.sh ${msi_files}/examples/
+      COMMAND packaging/build-msi.sh ${msi} ${PROJECT_VERSION} ${msi_files}
+      WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+      DEPENDS velmoran velmoran-sim README.md LICENSE examples/download.bat examples/download.sh
+        packaging/build-msi.sh packaging/velmoran.wxs packaging/msi-environment.idt
+      VERBATIM)
+    add_custom_target(msi ALL DEPENDS ${msi})
+  else()
+    message(STATUS "No MSI: it is built with wixl and msibuild (Debian packages wixl and msitools)")
+  endif()
 else()
   # The .deb's programs, from the same libraries, linked as Debian links programs.
   add_executable(velmoran-deb cli/main.cpp)

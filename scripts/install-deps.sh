@@ -4,7 +4,8 @@
 #     native    compiler, CMake, GoogleTest, groff (to check the man pages), strace (to
 #               see the line settings the tool asks for), socat (to join two terminal
 #               lines as a null-modem pair)
-#     windows   the MinGW-w64 cross-compiler, GoogleTest's sources for it, and Wine
+#     windows   the MinGW-w64 cross-compiler, GoogleTest's sources for it, Wine, and
+#               msitools (wixl, msibuild) for the MSI
 #     arm       Debian's arm64 and armhf cross-compilers, qemu's user-mode emulators, and
 #               the two architectures' C and C++ libraries (Debian multiarch), which
 #               dpkg-shlibdeps reads and the .deb's programs run with
@@ -18,7 +19,7 @@ packages=()
 for leg in "${@:-native}"; do
   case $leg in
     native) packages+=(cmake g++ make libgtest-dev groff-base strace socat file dpkg-dev lintian) ;;
-    windows) packages+=(g++-mingw-w64-x86-64 googletest wine64) ;;
+    windows) packages+=(g++-mingw-w64-x86-64 googletest wine64 wixl msitools) ;;
     arm) packages+=(g++-aarch64-linux-gnu g++-arm-linux-gnueabihf qemu-user-static
                     libc6:arm64 libstdc++6:arm64 libc6:armhf libstdc++6:armhf) ;;
     drivers) packages+=(qemu-system-x86 qemu-system-arm cpio xz-utils g++-aarch64-linux-gnu) ;;
