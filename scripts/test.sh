@@ -4,7 +4,7 @@
 #   native      the native build's tests (CTest label native): unit tests, the real binary,
 #               the end-to-end table against the stand-in device, the .deb
 #   windows     velmoran.exe, cross-built once by the native build (label windows): its
-#               checks, its zip, its unit tests and the end-to-end table under Wine
+#               checks, its zip and MSI, its unit tests and the end-to-end table under Wine
 #   arm         velmoran for arm64 and armhf, cross-built by the native build (label arm):
 #               the end-to-end table under qemu, and each one's .deb
 #   drivers     Linux booted under qemu, amd64 and arm64 (label drivers): velmoran on the
