@@ -43,5 +43,8 @@ export DEBIAN_FRONTEND=noninteractive
 for package in "${missing[@]}"; do
   case $package in *:*) dpkg --add-architecture "${package#*:}" ;; esac
 done
-apt-get update -qq
+# A mirror caught mid-sync fails one index now and then: try again, then install from
+# what was fetched, which fails plainly if a package is really out of reach.
+apt-get update -qq || { sleep 10; apt-get update -qq; } ||
+  echo "install-deps.sh: apt-get update failed for some index; installing from what it fetched" >&2
 apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
