@@ -1,5 +1,7 @@
 #include "messages.hpp"
 
+#include "../link/serial_link.hpp"
+
 #include <cstddef>
 #include <cstdio>
 
@@ -70,4 +72,14 @@ void printReceived(std::uint8_t value)
 void printNoAcknowledgment()
 {
     std::fputs("\nNo acknowledgment received\n", stdout);
+}
+
+void printBridgeLatencyTooLong(const char* portWord, unsigned latencyMs)
+{
+    // Standard output stays as scripts read it; the hint follows what it already showed.
+    std::fflush(stdout);
+    std::fprintf(stderr,
+                 "velmoran: %s is an FTDI USB serial port whose latency timer is %u ms, too long for the %u ms reply "
+                 "window: a reply can arrive too late. Set it to 1 ms (see the README, Troubleshooting).\n",
+                 portWord, latencyMs, kAcknowledgmentWindowMs);
 }

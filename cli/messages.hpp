@@ -1,7 +1,7 @@
 #pragma once
 
-// Every text the tool prints, all on standard output. Scripts read these byte for
-// byte, odd spellings included.
+// Every text the tool prints, all on standard output but for one hint on standard error.
+// Scripts read these byte for byte, odd spellings included.
 
 #include <cstddef>
 #include <cstdint>
@@ -19,3 +19,6 @@ void printDataByteTooLarge(int position, const char* dataWord);
 void printSent(std::uint32_t arbitrationId, const std::uint8_t* data, std::size_t dataCount);
 void printReceived(std::uint8_t value);
 void printNoAcknowledgment();
+// After a missed reply, on standard error: the port's USB bridge holds bytes longer than
+// the window can wait for them, and how to fix it.
+void printBridgeLatencyTooLong(const char* portWord, unsigned latencyMs);

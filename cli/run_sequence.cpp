@@ -4,6 +4,7 @@
 #include "process_setup.hpp"
 #include "word_parsing.hpp"
 
+#include "../link/bridge_latency.hpp"
 #include "../link/request_frame.hpp"
 #include "../link/serial_link.hpp"
 
@@ -70,6 +71,12 @@ ExitStatus exchangeOnPort(int wordCount, const char* const* words, SendRequest& 
         printReceived(acknowledgment.value);
     } else {
         printNoAcknowledgment();
+        // Only now, so that an acknowledged run costs nothing more; and while the port is
+        // held, since Linux's driver shows the timer of the run, not the one after it.
+        const BridgeLatency latency = findBridgeLatency(link.port, request.portNumber);
+        if (latency.known && latency.milliseconds > kLongestLatencyTheWindowAbsorbsMs) {
+            printBridgeLatencyTooLong(portWord, latency.milliseconds);
+        }
     }
 
     link.clearReceived();

@@ -20,10 +20,10 @@ endif()
 set(VELMORAN_CONTACT "${CPACK_PACKAGE_CONTACT}")
 
 if(WIN32)
-  # A zip to unpack anywhere: the tool, the stand-in device, the download examples and
-  # the papers side by side.
+  # A zip to unpack anywhere: the tool, the stand-in device, the download examples, the
+  # FTDI latency script and the papers side by side.
   install(TARGETS velmoran velmoran-sim RUNTIME DESTINATION .)
-  install(FILES README.md LICENSE examples/download.bat DESTINATION .)
+  install(FILES README.md LICENSE examples/download.bat examples/ftdi-latency.bat DESTINATION .)
   install(PROGRAMS examples/download.sh DESTINATION .)
 
   # The MSI that IT departments deploy to managed PCs: velmoran-VERSION-x64.msi, per
@@ -38,10 +38,12 @@ if(WIN32)
       COMMAND ${CMAKE_COMMAND} -E rm -rf ${msi_files}
       COMMAND ${CMAKE_COMMAND} -E make_directory ${msi_files}/examples
       COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:velmoran> $<TARGET_FILE:velmoran-sim> README.md LICENSE ${msi_files}/
-      COMMAND ${CMAKE_COMMAND} -E copy examples/download.bat examples/download.sh ${msi_files}/examples/
+      COMMAND ${CMAKE_COMMAND} -E copy examples/download.bat examples/download.sh examples/ftdi-latency.bat
+        ${msi_files}/examples/
       COMMAND packaging/build-msi.sh ${msi} ${PROJECT_VERSION} ${msi_files}
       WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
       DEPENDS velmoran velmoran-sim README.md LICENSE examples/download.bat examples/download.sh
+        examples/ftdi-latency.bat
         packaging/build-msi.sh packaging/velmoran.wxs packaging/msi-environment.idt
       VERBATIM)
     add_custom_target(msi ALL DEPENDS ${msi})

@@ -2,7 +2,7 @@
 # Builds the Windows installer with msitools:
 #   build-msi.sh OUT VERSION FILES
 # FILES holds what it installs as it lays it out: velmoran.exe, velmoran-sim.exe,
-# README.md, LICENSE and examples/ with download.bat and download.sh.
+# README.md, LICENSE and examples/ with download.bat, download.sh and ftdi-latency.bat.
 # wixl (0.101 in Debian 12) has no Environment element: the row that puts the folder on
 # the system PATH, and takes it off again on removal, is added with msibuild. The newer
 # wixl of Debian 13 makes an empty Environment table, which takes the row the same way.

@@ -1,16 +1,21 @@
 // The serial link over a pseudo-terminal, with a driver of the test's own in place of a
-// real port's, for what a pseudo-terminal cannot show: a USB bridge's low-latency flag
-// and an output queue that empties only as the device takes the bytes.
+// real port's, for what a pseudo-terminal cannot show: a USB bridge's low-latency flag,
+// its latency timer, and an output queue that empties only as the device takes the bytes.
 
 #include "standin_exchange.hpp"
 #include "serial_driver_ioctl.hpp"
 #include "serial_link.hpp"
 #include "standin_pty.hpp"
 
+#include "run_sequence.hpp"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstring>
+#include <string>
 #include <thread>
 
 #include <linux/serial.h>
@@ -26,6 +31,8 @@ struct DriverStandIn {
     serial_struct settings {};
     int changeRequests = 0;
     std::atomic<int> queuedForLine {0};
+    const char* latencyTimer = nullptr;  // the sysfs attribute's text; none when null
+    int attributeReads = 0;
 };
 
 DriverStandIn driver;
@@ -58,6 +65,17 @@ int driverStandInIoctl(int, unsigned long request, void* argument)
     return -1;
 }
 
+int driverStandInAttribute(int, const char* name, char* text, std::size_t size)
+{
+    ++driver.attributeReads;
+    if (driver.latencyTimer == nullptr || std::strcmp(name, "latency_timer") != 0) {
+        return -1;
+    }
+    const std::size_t length = std::min(size, std::strlen(driver.latencyTimer));
+    std::memcpy(text, driver.latencyTimer, length);
+    return static_cast<int>(length);
+}
+
 struct LatencyCase {
     const char* name;
     bool hasSettings;
@@ -81,12 +99,20 @@ protected:
         driver.settings = serial_struct {};
         driver.changeRequests = 0;
         driver.queuedForLine = 0;
+        driver.latencyTimer = nullptr;
+        driver.attributeReads = 0;
         serialDriverIoctl = driverStandInIoctl;
+        serialDriverAttribute = driverStandInAttribute;
     }
-    void TearDown() override { serialDriverIoctl = realDriver_; }
+    void TearDown() override
+    {
+        serialDriverIoctl = realDriver_;
+        serialDriverAttribute = realAttribute_;
+    }
 
 private:
     SerialDriverIoctl realDriver_ = serialDriverIoctl;
+    SerialDriverAttribute realAttribute_ = serialDriverAttribute;
 };
 
 class LowLatency : public WithDriverStandIn, public ::testing::WithParamInterface<LatencyCase> {};
@@ -138,6 +164,80 @@ INSTANTIATE_TEST_SUITE_P(
                       LatencyCase {"NoSuchSetting", false, false, 0, false, 0},
                       LatencyCase {"ChangeRefused", true, false, EPERM, false, 1}),
     [](const ::testing::TestParamInfo<LatencyCase>& info) { return std::string(info.param.name); });
+
+// A whole run whose USB bridge's driver did not take the low-latency request: its timer,
+// read while the port is held, decides whether a missed reply gets the hint on standard
+// error. Standard output and the exit status are those of any run.
+struct TimerCase {
+    const char* name;
+    const char* latencyTimer;
+    bool deviceAnswers;
+    const char* hintLatency;  // the latency the hint names; none when null
+};
+
+void PrintTo(const TimerCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class BridgeTimer : public WithDriverStandIn, public ::testing::WithParamInterface<TimerCase> {};
+
+TEST_P(BridgeTimer, HintFollowsAMissedReplyOnly)
+{
+    const TimerCase& c = GetParam();
+    driver.refuseChangesWith = EPERM;
+    driver.latencyTimer = c.latencyTimer;
+
+    StandInPort port;
+    std::string error;
+    ASSERT_TRUE(openStandInPort(port, error)) << error;
+    const std::string path = port.terminalPath;
+    ExchangeRecord record;
+    std::thread device;
+    if (c.deviceAnswers) {
+        device = std::thread([&] {
+            requestPromptScheduling();
+            serveExchange(port, StandInBehaviour {}, record, 5000);
+        });
+    }
+    const char* const words[] = {"velmoran", path.c_str(), "0x1FFFFFF0", "0x01", "0x02"};
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    const ExitStatus status = runSequence(5, words);
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    if (device.joinable()) {
+        device.join();
+    }
+    closePseudoTerminal(port);
+
+    const std::string shown = "Program to select CAN ID for download, Version 1.00\nOpened serial port " + path +
+                              " successfully\nSent ID: 0x1FFFFFF0 Data: 0x01 0x02 \n";
+    EXPECT_EQ(out, shown + (c.deviceAnswers ? "Received: 0x06 \n" : "No acknowledgment received\n"));
+    EXPECT_EQ(status, c.deviceAnswers ? ExitStatus::Ok : ExitStatus::NoAcknowledgment);
+    const std::string hint = c.hintLatency == nullptr
+                                 ? ""
+                                 : "velmoran: " + path + " is an FTDI USB serial port whose latency timer is " +
+                                       c.hintLatency +
+                                       " ms, too long for the 11 ms reply window: a reply can arrive too late. Set "
+                                       "it to 1 ms (see the README, Troubleshooting).\n";
+    EXPECT_EQ(err, hint);
+    if (c.deviceAnswers) {
+        EXPECT_EQ(driver.attributeReads, 0) << "an acknowledged run looked the timer up";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Drivers, BridgeTimer,
+    ::testing::Values(TimerCase {"FtdiDefault", "16\n", false, "16"},
+                      TimerCase {"ShortestTooLong", "9\n", false, "9"},
+                      TimerCase {"LongestTheWindowAbsorbs", "8\n", false, nullptr},
+                      TimerCase {"LowLatency", "1\n", false, nullptr},
+                      TimerCase {"NoTimer", nullptr, false, nullptr},
+                      TimerCase {"NotATimer", "16 ms\n", false, nullptr},
+                      TimerCase {"BeyondTheChip", "256\n", false, nullptr},
+                      TimerCase {"Acknowledged", "16\n", true, nullptr}),
+    [](const ::testing::TestParamInfo<TimerCase>& info) { return std::string(info.param.name); });
 
 using SlowLine = WithDriverStandIn;
 

@@ -5,7 +5,7 @@
 #       velmoran run against its velmoran-sim (through RUNNER, an emulator, for another
 #       architecture's build)
 #   package-test.sh zip BUILD_DIR VERSION   the Windows zip: velmoran.exe, velmoran-sim.exe,
-#       README, LICENSE and the download examples
+#       README, LICENSE, the download examples and the FTDI latency script
 set -euo pipefail
 kind=$1
 build=$2
@@ -121,7 +121,8 @@ $top/velmoran-sim.exe
 $top/README.md
 $top/LICENSE
 $top/download.bat
-$top/download.sh"
+$top/download.sh
+$top/ftdi-latency.bat"
     (cd "$scratch" && cmake -E tar xf "$zip")
     for program in velmoran velmoran-sim; do
       cmp "$scratch/$top/$program.exe" "$build/$program.exe" || fail "the zip's $program.exe is not the one built"

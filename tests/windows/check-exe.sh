@@ -15,7 +15,7 @@ imports=$("$objdump" -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p')
 [ -n "$imports" ] || { echo "no import table found in $exe"; exit 1; }
 while read -r dll; do
   case ${dll,,} in
-    kernel32.dll|msvcrt.dll|api-ms-win-crt-*.dll|ucrtbase.dll) echo "import ok: $dll" ;;
+    kernel32.dll|advapi32.dll|msvcrt.dll|api-ms-win-crt-*.dll|ucrtbase.dll) echo "import ok: $dll" ;;
     *) echo "unexpected import: $dll"; failed=1 ;;
   esac
 done <<<"$imports"

@@ -54,6 +54,7 @@ listing=$(cd "$installed" && find . -type f | sort)
 ./README.md
 ./examples/download.bat
 ./examples/download.sh
+./examples/ftdi-latency.bat
 ./velmoran-sim.exe
 ./velmoran.exe" ] || fail "Program Files\\velmoran holds:
 $listing"

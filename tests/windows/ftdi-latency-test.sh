@@ -1,0 +1,120 @@
+#!/usr/bin/env bash
+# velmoran.exe on COM20 after a missed reply, with FTDI's registry keys as a case sets
+# them, under Wine: the one line on standard error where the port's latency timer is too
+# long for the window, nothing where it is not or cannot be known, and standard output
+# and the exit status as ever. Then examples/ftdi-latency.bat under Wine's cmd.
+#   ftdi-latency-test.sh CASE SIM_EXE TOOL_EXE WINE_SH BAT
+# The stand-in on COM21, the other end of a null-modem pair, stays silent but in the
+# acknowledged case. WINEPREFIX is the shared prefix; the FTDIBUS key is removed after.
+set -euo pipefail
+case=$1 sim=$2 tool=$3 wine=$4 bat=$5
+fail() { echo "ftdi-latency-test ($case): $*" >&2; exit 1; }
+scratch=$(mktemp -d)
+root='HKLM\SYSTEM\CurrentControlSet\Enum\FTDIBUS' root_key='HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum\FTDIBUS'
+forget_keys() { "$wine" run reg delete "$root" /f >/dev/null 2>&1 || true; }
+trap 'kill ${standin:-} 2>/dev/null || true; null_modem_close; forget_keys; rm -rf "$scratch"' EXIT
+. "$(dirname "$0")/../support/standin-lines.sh"
+
+# key DEVICE VALUE...: values for that device's Device Parameters, in a .reg file's own
+# words ("PortName"="COM20", "LatencyTimer"=dword:00000010); seed imports every key at once.
+printf 'Windows Registry Editor Version 5.00\r\n' >"$scratch/keys.reg"
+key() {
+  printf '\r\n[%s\\%s\\0000\\Device Parameters]\r\n' "$root_key" "$1" >>"$scratch/keys.reg"
+  shift
+  printf '%s\r\n' "$@" >>"$scratch/keys.reg"
+}
+seed() {
+  "$wine" run reg import "Z:${scratch//\//\\}\\keys.reg" >/dev/null 2>&1 ||
+    fail "reg import failed: $(cat "$scratch/keys.reg")"
+}
+latency() { "$wine" run reg query "$root\\$1\\0000\\Device Parameters" /v LatencyTimer | tr -d '\r' |
+  sed -n 's/^ *LatencyTimer *REG_DWORD *//p'; }
+
+# Runs velmoran.exe on COM20 and checks its output, its status and its standard error.
+expect_run() {
+  local status=$1 last=$2 hint=$3 out err ended
+  out=$("$wine" run "$tool" COM20 0x1FFFFFF0 0x01 0x02 2>"$scratch/err" | tr -d '\r') && ended=0 || ended=$?
+  err=$(tr -d '\r' <"$scratch/err")
+  local expected="Program to select CAN ID for download, Version 1.00
+Opened serial port COM20 successfully
+Sent ID: 0x1FFFFFF0 Data: 0x01 0x02 
+$last"
+  [ "$out" = "$expected" ] || fail "velmoran printed:
+$out
+not:
+$expected"
+  [ "$ended" = "$status" ] || fail "velmoran ended with $ended, not $status"
+  [ "$err" = "$hint" ] || fail "velmoran's standard error was:
+$err
+not:
+$hint"
+}
+hint16="velmoran: COM20 is an FTDI USB serial port whose latency timer is 16 ms, too long for the 11 ms reply window: \
+a reply can arrive too late. Set it to 1 ms (see the README, Troubleshooting)."
+silent() { expect_run 7 "No acknowledgment received" "$1"; }
+
+null_modem_open "$scratch"
+ln -sfn "$line_a" "$WINEPREFIX/dosdevices/com20"
+ln -sfn "$line_b" "$WINEPREFIX/dosdevices/com21"
+options=(--silent)
+[ "$case" != acknowledged ] || options=()
+standin_start "$scratch/sim.log" "$wine" run "$sim" COM21 "${options[@]}"
+[ "$standin_line" = COM21 ] || fail "the stand-in's first line is '$standin_line', not COM21"
+
+case $case in
+  too_long)
+    key VID_0403+PID_6001+A1 '"PortName"="COM20"' '"LatencyTimer"=dword:00000010'
+    seed
+    silent "$hint16" ;;
+  largest_of_several)
+    # One adapter seen in three USB sockets, named in any case; another port's key between.
+    key VID_0403+PID_6001+A1 '"PortName"="COM20"' '"LatencyTimer"=dword:00000001'
+    key VID_0403+PID_6001+B2 '"PortName"="COM7"' '"LatencyTimer"=dword:000000ff'
+    key VID_0403+PID_6001+C3 '"PortName"="com20"' '"LatencyTimer"=dword:00000010'
+    key VID_0403+PID_6001+D4 '"PortName"="Com20"' '"LatencyTimer"=dword:00000009'
+    seed
+    silent "$hint16" ;;
+  short_enough)
+    key VID_0403+PID_6001+A1 '"PortName"="COM20"' '"LatencyTimer"=dword:00000008'
+    seed
+    silent "" ;;
+  other_port)
+    key VID_0403+PID_6001+B2 '"PortName"="COM7"' '"LatencyTimer"=dword:00000010'
+    seed
+    silent "" ;;
+  unknown)
+    # Nothing that can be trusted as COM20's timer, each in a key of its own: no line, no crash.
+    silent ""
+    key VID_0403+PID_6001+A1 '"PortName"="COM20"' '"LatencyTimer"="16"'
+    key VID_0403+PID_6001+B2 '"LatencyTimer"=dword:00000010'
+    key VID_0403+PID_6001+C3 '"PortName"="COM20 "' '"LatencyTimer"=dword:00000010'
+    key VID_0403+PID_6001+D4 '"PortName"="\\\\.\\COM20"' '"LatencyTimer"=dword:00000010'
+    key VID_0403+PID_6001+E5 '"PortName"=dword:00000014' '"LatencyTimer"=dword:00000010'
+    key VID_0403+PID_6001+F6 '"PortName"="COM20"' '"LatencyTimer"=dword:ffffffff'
+    key VID_0403+PID_6001+G7 '"PortName"="COM20"' '"LatencyTimer"=dword:00000000'
+    key VID_0403+PID_6001+H8 '"PortName"="COM2"' '"LatencyTimer"=dword:00000010'
+    seed
+    silent "" ;;
+  acknowledged)
+    key VID_0403+PID_6001+A1 '"PortName"="COM20"' '"LatencyTimer"=dword:00000010'
+    seed
+    expect_run 0 "Received: 0x06 " "" ;;
+  script)
+    key VID_0403+PID_6001+A1 '"PortName"="COM20"' '"LatencyTimer"=dword:00000010'
+    key VID_0403+PID_6001+B2 '"PortName"="COM7"' '"LatencyTimer"=dword:00000010'
+    seed
+    cp "$bat" "$WINEPREFIX/drive_c/ftdi-latency.bat"
+    said=$("$wine" run cmd /c 'C:\ftdi-latency.bat' COM20 | tr -d '\r') || fail "ftdi-latency.bat COM20 failed: $said"
+    grep -qxF 'ftdi-latency: COM20: LatencyTimer 16 -> 1 ms in HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum\FTDIBUS\VID_0403+PID_6001+A1\0000\Device Parameters' <<<"$said" ||
+      fail "ftdi-latency.bat COM20 said: $said"
+    grep -q '^ftdi-latency: unplug the adapter on COM20' <<<"$said" || fail "ftdi-latency.bat COM20 said: $said"
+    [ "$(latency VID_0403+PID_6001+A1)" = 0x1 ] || fail "COM20's key holds $(latency VID_0403+PID_6001+A1), not 1"
+    [ "$(latency VID_0403+PID_6001+B2)" = 0x10 ] || fail "COM7's key holds $(latency VID_0403+PID_6001+B2), not 16"
+    silent ""
+    status=0
+    said=$("$wine" run cmd /c 'C:\ftdi-latency.bat' COM9 | tr -d '\r') || status=$?
+    [ "$status" = 2 ] || fail "ftdi-latency.bat COM9 ended with $status, not 2"
+    [ "$said" = "ftdi-latency: no FTDI adapter is registered as COM9: check the port in Device Manager, Ports (COM & LPT)." ] ||
+      fail "ftdi-latency.bat COM9 said: $said" ;;
+  *) fail "unknown case" ;;
+esac
