@@ -68,7 +68,7 @@ pid_t spawnTool(const std::string& tool, const std::string& port, bool useFork)
 // The device serves exchange after exchange on a thread of its own, started once,
 // so that no thread start falls inside a measured run.
 struct DeviceLoop {
-    StandInPort& port;
+    StandInTerminal& port;
     StandInBehaviour behaviour;
     std::mutex lock;
     std::condition_variable served;
@@ -76,7 +76,7 @@ struct DeviceLoop {
     bool stop = false;
     std::thread thread;
 
-    DeviceLoop(StandInPort& standIn, const StandInBehaviour& chosen) : port(standIn), behaviour(chosen)
+    DeviceLoop(StandInTerminal& standIn, const StandInBehaviour& chosen) : port(standIn), behaviour(chosen)
     {
         thread = std::thread([this] {
             requestPromptScheduling();
@@ -162,9 +162,9 @@ double percentile(std::vector<double> values, double fraction)
 void measure(const char* label, const std::string& tool, int runs, const StandInBehaviour& behaviour,
              int expectedExit, double windowMs)
 {
-    StandInPort port;
+    StandInTerminal port;
     std::string error;
-    if (!openStandInPort(port, error)) {
+    if (!openStandInTerminal(port, error)) {
         std::fprintf(stderr, "velmoran-bench: %s\n", error.c_str());
         std::exit(1);
     }
@@ -186,7 +186,7 @@ void measure(const char* label, const std::string& tool, int runs, const StandIn
         }
         peakKiB = peakMemoryKiB(tool, port.terminalPath);
     }
-    closePseudoTerminal(port);
+    closeStandInTerminal(port);
 
     std::printf("%s (%d runs)\n", label, runs);
     std::printf("  whole run:                       median %6.3f ms   p95 %6.3f ms\n", percentile(whole, 0.5),

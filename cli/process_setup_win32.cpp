@@ -8,8 +8,9 @@ void prepareProcess()
     // broken pipe is an error on the write, not a signal.
 }
 
-// Windows closes the handle of a stopped process, which lets the port go, and the run
-// changes no driver setting that would outlive it: nothing needs to wait.
+// Windows closes the handle of a stopped process, which lets the port go. What the run
+// set on the line (115200 8N1, its time-outs) stays with the port, as it always does
+// after a run; a stop leaves nothing else behind, so nothing needs to wait.
 void holdStopRequests()
 {
 }

@@ -1,14 +1,6 @@
 #include "scan_space.hpp"
 #include "serial_port.hpp"
 
-const char* skipScanSpace(const char* text)
-{
-    while (*text == ' ' || *text == '\t' || *text == '\n' || *text == '\v' || *text == '\f' || *text == '\r') {
-        ++text;
-    }
-    return text;
-}
-
 PortWord parsePortWord(const char* word)
 {
     PortWord result;

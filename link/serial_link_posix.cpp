@@ -1,12 +1,9 @@
 #include "serial_link.hpp"
 
-#include "serial_driver_ioctl.hpp"
-
 #include <cerrno>
 #include <ctime>
 
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -32,51 +29,9 @@ int pollTimeoutMs(Nanoseconds remaining)
     return static_cast<int>((remaining + kNanosecondsPerMs - 1) / kNanosecondsPerMs);
 }
 
-void pauseFor(Nanoseconds duration)
-{
-    timespec pause {};
-    pause.tv_sec = static_cast<time_t>(duration / 1000000000LL);
-    pause.tv_nsec = static_cast<long>(duration % 1000000000LL);
-    nanosleep(&pause, nullptr);
-}
-
 int fd(const SerialLink& link)
 {
     return static_cast<int>(link.port.handle);
-}
-
-// Bytes still queued for the line; 0 when the driver cannot tell.
-int pendingOutput(int descriptor)
-{
-    int queued = 0;
-    if (serialDriverIoctl(descriptor, TIOCOUTQ, &queued) != 0) {
-        return 0;
-    }
-    return queued;
-}
-
-// Waits, up to the deadline, until the driver's output queue is empty, so that
-// the read window starts once the frame is on the line. Never blocks unbounded,
-// which tcdrain would under hardware flow control with CTS held low.
-bool waitForDrain(int descriptor, Nanoseconds deadline)
-{
-    for (;;) {
-        const int queued = pendingOutput(descriptor);
-        if (queued <= 0) {
-            return true;
-        }
-        const Nanoseconds remaining = deadline - monotonicNow();
-        if (remaining <= 0) {
-            return false;
-        }
-        // One byte takes about 87 us at 115200 baud; look again when the queue
-        // should be gone, but at least every 2 ms.
-        Nanoseconds pause = static_cast<Nanoseconds>(queued) * 87000LL;
-        if (pause > 2 * kNanosecondsPerMs) {
-            pause = 2 * kNanosecondsPerMs;
-        }
-        pauseFor(pause < remaining ? pause : remaining);
-    }
 }
 
 }  // namespace
@@ -128,7 +83,9 @@ void SerialLink::send(const RequestFrame& frame)
         poll(&writable, 1, pollTimeoutMs(remaining));
     }
 
-    if (!waitForDrain(fd(*this), deadline) || written < frame.length) {
+    // The read window opens once the frame is on the line.
+    const Nanoseconds remaining = deadline - monotonicNow();
+    if (!awaitOutputSent(port, static_cast<unsigned>(pollTimeoutMs(remaining))) || written < frame.length) {
         // As a timed-out write on Windows, what has not gone out by the deadline is
         // dropped, so that closing the port does not wait on it.
         tcflush(fd(*this), TCOFLUSH);

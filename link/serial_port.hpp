@@ -2,8 +2,10 @@
 
 // A serial port as velmoran and velmoran-sim take it from their user and give it back:
 // named by its word, opened exclusively, its line set to 115200 baud 8N1 raw, and on the
-// way out everything the program changed put back before the port is closed. Each
-// program adds only its own reads and writes (serial_link.hpp, the stand-in's device).
+// way out the driver's low-latency flag and the exclusive hold put back, and the line's
+// settings too where the program kept them (the stand-in does; velmoran keeps none, and
+// leaves the line at 115200 8N1 as the port had it otherwise). Each program adds only its
+// own reads and writes (serial_link.hpp, the stand-in's device).
 //
 // One header for every platform; serial_port_win32.cpp and serial_port_posix.cpp
 // implement it and the build picks one. What a port had before it was taken is kept in
@@ -56,6 +58,12 @@ struct SerialPort {
     std::unique_ptr<PortBefore, PortBeforeRelease> before;
 };
 
+// POSIX: a closed standard descriptor would be handed to the port, or to any descriptor
+// the program opens, and what the program prints would go out on the line or into a
+// pipe of its own. Fills each closed one first thing; nothing to do on Windows, which
+// hands out no standard handle to a new file.
+void fillClosedStandardHandles();
+
 // Opens the device at `devicePath` for reading and writing, exclusively, without changing
 // anything on its line: no other program may open it while it is held.
 PortRefusal takeSerialPort(SerialPort& port, const char* devicePath);
@@ -76,7 +84,13 @@ enum class FlowControl {
 // line's settings were refused; errno or GetLastError() says why.
 bool setLine(SerialPort& port, FlowControl flowControl);
 
+// Waits until the bytes written have left for the line, `timeoutMs` at most; false when
+// some were still queued then. Never unbounded, as tcdrain and FlushFileBuffers are on a
+// line whose peer holds flow control or never takes the bytes.
+bool awaitOutputSent(const SerialPort& port, unsigned timeoutMs);
+
 // Puts back what the program changed (the driver's low-latency flag, the settings kept
-// with keepLineSettings once the last bytes written have left, the exclusive hold) and
-// closes the port. A port that was never taken is only closed.
+// with keepLineSettings, the exclusive hold) and closes the port. The settings wait for
+// the bytes written to leave, as long as they need at 115200 baud and 100 ms more; what is
+// still queued then is dropped. A port that was never taken is only closed.
 void giveBackSerialPort(SerialPort& port);

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -54,6 +55,30 @@ bool isOwnTerminal(int descriptor)
     return false;
 }
 
+using Nanoseconds = long long;
+constexpr Nanoseconds kNanosecondsPerMs = 1000000LL;
+
+Nanoseconds monotonicNow()
+{
+    timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<Nanoseconds>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+}
+
+// Bytes still queued for the line; 0 when the driver cannot tell.
+int pendingOutput(int descriptor)
+{
+    int queued = 0;
+    if (serialDriverIoctl(descriptor, TIOCOUTQ, &queued) != 0) {
+        return 0;
+    }
+    return queued;
+}
+
+// One byte, ten bits with its start and stop bits, takes about 87 us at 115200 baud.
+constexpr Nanoseconds kByteTimeNs = 87000LL;
+constexpr unsigned kGiveBackMarginMs = 100;
+
 PortRefusal refuse(int descriptor, PortRefusal refusal)
 {
     ::close(descriptor);
@@ -72,6 +97,18 @@ SerialDriverIoctl serialDriverIoctl = driverIoctl;
 bool isDevicePathWord(const char* word)
 {
     return std::strncmp(word, "/dev/", 5) == 0;
+}
+
+void fillClosedStandardHandles()
+{
+    for (int standard = 0; standard <= 2; ++standard) {
+        if (fcntl(standard, F_GETFD) == -1) {
+            const int placeholder = ::open("/dev/null", O_RDWR);
+            if (placeholder > 2) {
+                ::close(placeholder);
+            }
+        }
+    }
 }
 
 ComPortPath comPortPath(std::int32_t portNumber)
@@ -154,6 +191,33 @@ bool setLine(SerialPort& port, FlowControl flowControl)
     return true;
 }
 
+bool awaitOutputSent(const SerialPort& port, unsigned timeoutMs)
+{
+    const Nanoseconds deadline = monotonicNow() + static_cast<Nanoseconds>(timeoutMs) * kNanosecondsPerMs;
+    for (;;) {
+        const int queued = pendingOutput(fd(port));
+        if (queued <= 0) {
+            return true;
+        }
+        const Nanoseconds remaining = deadline - monotonicNow();
+        if (remaining <= 0) {
+            return false;
+        }
+        // Look again when the queue should be gone, but at least every 2 ms.
+        Nanoseconds pause = static_cast<Nanoseconds>(queued) * kByteTimeNs;
+        if (pause > 2 * kNanosecondsPerMs) {
+            pause = 2 * kNanosecondsPerMs;
+        }
+        if (pause > remaining) {
+            pause = remaining;
+        }
+        timespec slice {};
+        slice.tv_sec = static_cast<time_t>(pause / 1000000000LL);
+        slice.tv_nsec = static_cast<long>(pause % 1000000000LL);
+        nanosleep(&slice, nullptr);
+    }
+}
+
 void giveBackSerialPort(SerialPort& port)
 {
     if (port.handle < 0) {
@@ -164,8 +228,13 @@ void giveBackSerialPort(SerialPort& port)
             releaseLowLatency(fd(port));
         }
         if (port.before->settingsKept) {
-            // After the last bytes written have left, so that the old settings cannot cut them.
-            tcdrain(fd(port));
+            // After the last bytes written have left, so that the old settings cannot cut
+            // them; a peer that never takes them does not hold the port.
+            const Nanoseconds needed = static_cast<Nanoseconds>(pendingOutput(fd(port))) * kByteTimeNs;
+            const unsigned waitMs = static_cast<unsigned>(needed / kNanosecondsPerMs) + kGiveBackMarginMs;
+            if (!awaitOutputSent(port, waitMs)) {
+                tcflush(fd(port), TCOFLUSH);
+            }
             tcsetattr(fd(port), TCSANOW, &port.before->settings);
         }
         // The exclusive flag outlives this descriptor while another process keeps the

@@ -23,7 +23,26 @@ HANDLE nativeHandle(const SerialPort& port)
     return reinterpret_cast<HANDLE>(port.handle);
 }
 
+// Bytes still queued for the line; 0 when the driver cannot tell.
+DWORD pendingOutput(const SerialPort& port)
+{
+    DWORD errors = 0;
+    COMSTAT status {};
+    if (!ClearCommError(nativeHandle(port), &errors, &status)) {
+        return 0;
+    }
+    return status.cbOutQue;
+}
+
+// One byte, ten bits with its start and stop bits, takes about 87 us at 115200 baud.
+constexpr DWORD kByteTimeUs = 87;
+constexpr DWORD kGiveBackMarginMs = 100;
+
 }  // namespace
+
+void fillClosedStandardHandles()
+{
+}
 
 bool isDevicePathWord(const char*)
 {
@@ -90,14 +109,30 @@ bool setLine(SerialPort& port, FlowControl flowControl)
     return SetCommState(nativeHandle(port), &line) != 0;
 }
 
+bool awaitOutputSent(const SerialPort& port, unsigned timeoutMs)
+{
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (pendingOutput(port) > 0) {
+        if (GetTickCount64() >= deadline) {
+            return false;
+        }
+        Sleep(1);
+    }
+    return true;
+}
+
 void giveBackSerialPort(SerialPort& port)
 {
     if (port.handle == -1) {
         return;
     }
     if (port.before && port.before->settingsKept) {
-        // After the last bytes written have left, so that the old settings cannot cut them.
-        FlushFileBuffers(nativeHandle(port));
+        // After the last bytes written have left, so that the old settings cannot cut
+        // them; a peer that never takes them does not hold the port.
+        const DWORD waitMs = pendingOutput(port) * kByteTimeUs / 1000 + kGiveBackMarginMs;
+        if (!awaitOutputSent(port, waitMs)) {
+            PurgeComm(nativeHandle(port), PURGE_TXABORT | PURGE_TXCLEAR);
+        }
         SetCommState(nativeHandle(port), &port.before->line);
         SetCommTimeouts(nativeHandle(port), &port.before->timeouts);
     }

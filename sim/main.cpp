@@ -55,6 +55,8 @@ bool printFrameLine(const ExchangeRecord& record, const DeviceBehaviour& behavio
 
 int main(int argc, char** argv)
 {
+    // Before anything is opened, the wake-up pipe of the stop watch included.
+    fillClosedStandardHandles();
     SimOptions options;
     const int parsed = parseOptions(argc, argv, options);
     if (parsed != 0) {

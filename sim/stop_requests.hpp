@@ -1,10 +1,13 @@
 #pragma once
 
 // How velmoran-sim learns that it is asked to stop, so that it gives its port back before
-// it ends: on POSIX SIGINT (Ctrl-C), SIGTERM (kill), SIGHUP (a closed terminal) and
-// SIGQUIT (Ctrl-\); on Windows Ctrl-C, Ctrl-Break and a closed console window. A reader
+// it ends: on POSIX every signal that would end it and can be caught (SIGINT from Ctrl-C,
+// SIGTERM from kill, SIGHUP from a closed terminal, SIGQUIT from Ctrl-\, and SIGUSR1,
+// SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGPWR and the real-time
+// signals where they exist); on Windows Ctrl-C, Ctrl-Break, a closed console window and
+// shutdown, but not a user's logoff, which a stand-in run as a service outlives. A reader
 // of its output that goes away ends it through the failed write instead: SIGPIPE is
-// ignored.
+// ignored. SIGKILL and SIGSTOP cannot be caught.
 //
 // One header; stop_requests_posix.cpp and stop_requests_win32.cpp implement it.
 

@@ -18,6 +18,11 @@ HANDLE portPutBack = nullptr;
 // After Ctrl-C or Ctrl-Break the process goes on, and endAsStopped() ends it.
 BOOL WINAPI requestStop(DWORD event)
 {
+    // Sent to a console program run as a service whenever any user logs off: the service
+    // goes on serving. Handled here, so that the default handler does not end it.
+    if (event == CTRL_LOGOFF_EVENT) {
+        return TRUE;
+    }
     int none = kNoStop;
     stopEvent.compare_exchange_strong(none, static_cast<int>(event));
     SetEvent(stopped);

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -140,9 +141,9 @@ TEST_P(LowLatency, IsSetForTheRunAndPutBack)
     driver.settings.flags = ASYNC_SKIP_TEST | (c.lowLatencyBefore ? ASYNC_LOW_LATENCY : 0);
     const serial_struct before = driver.settings;
 
-    StandInPort port;
+    StandInTerminal port;
     std::string error;
-    ASSERT_TRUE(openStandInPort(port, error)) << error;
+    ASSERT_TRUE(openStandInTerminal(port, error)) << error;
     SerialLink link;
     ASSERT_TRUE(link.openDevicePath(port.terminalPath.c_str()));
     link.configure();
@@ -150,7 +151,7 @@ TEST_P(LowLatency, IsSetForTheRunAndPutBack)
     expectOtherSettingsKept(driver.settings, before);
     link.clearReceived();
     link.close();
-    closePseudoTerminal(port);
+    closeStandInTerminal(port);
 
     EXPECT_EQ(driver.settings.flags & ASYNC_LOW_LATENCY, before.flags & ASYNC_LOW_LATENCY);
     expectOtherSettingsKept(driver.settings, before);
@@ -188,9 +189,9 @@ TEST_P(BridgeTimer, HintFollowsAMissedReplyOnly)
     driver.refuseChangesWith = EPERM;
     driver.latencyTimer = c.latencyTimer;
 
-    StandInPort port;
+    StandInTerminal port;
     std::string error;
-    ASSERT_TRUE(openStandInPort(port, error)) << error;
+    ASSERT_TRUE(openStandInTerminal(port, error)) << error;
     const std::string path = port.terminalPath;
     ExchangeRecord record;
     std::thread device;
@@ -209,7 +210,7 @@ TEST_P(BridgeTimer, HintFollowsAMissedReplyOnly)
     if (device.joinable()) {
         device.join();
     }
-    closePseudoTerminal(port);
+    closeStandInTerminal(port);
 
     const std::string shown = "Program to select CAN ID for download, Version 1.00\nOpened serial port " + path +
                               " successfully\nSent ID: 0x1FFFFFF0 Data: 0x01 0x02 \n";
@@ -245,9 +246,9 @@ using SlowLine = WithDriverStandIn;
 // started when write() returned, and answers at once: the answer must be taken.
 TEST_F(SlowLine, WindowStartsOnceTheFrameHasLeft)
 {
-    StandInPort port;
+    StandInTerminal port;
     std::string error;
-    ASSERT_TRUE(openStandInPort(port, error)) << error;
+    ASSERT_TRUE(openStandInTerminal(port, error)) << error;
     driver.hasSettings = false;
     SerialLink link;
     ASSERT_TRUE(link.openDevicePath(port.terminalPath.c_str()));
@@ -272,12 +273,39 @@ TEST_F(SlowLine, WindowStartsOnceTheFrameHasLeft)
     const Acknowledgment acknowledgment = link.awaitAcknowledgment();
     device.join();
     link.close();
-    closePseudoTerminal(port);
+    closeStandInTerminal(port);
 
     ASSERT_TRUE(served);
     EXPECT_EQ(record.frame.status, FrameDecodeStatus::Ok);
     EXPECT_TRUE(acknowledgment.received);
     EXPECT_EQ(acknowledgment.value, slowLine.device.replyByte);
+}
+
+// A peer that never takes the bytes: putting the port back waits as long as they need at
+// 115200 baud and a margin, drops them, and still puts the settings back.
+TEST_F(SlowLine, GiveBackDoesNotWaitForAPeerThatNeverTakes)
+{
+    StandInTerminal terminal;
+    std::string error;
+    ASSERT_TRUE(openStandInTerminal(terminal, error)) << error;
+    driver.hasSettings = false;
+    SerialPort port;
+    ASSERT_EQ(takeSerialPort(port, terminal.terminalPath.c_str()), PortRefusal::None);
+    ASSERT_TRUE(keepLineSettings(port));
+    const termios before = currentTerminalSettings(terminal);
+    ASSERT_TRUE(setLine(port, FlowControl::Off));
+    driver.queuedForLine = 1000;  // 87 ms of bytes at 115200 baud, and never less
+    const auto start = std::chrono::steady_clock::now();
+    giveBackSerialPort(port);
+    const auto tookMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    const termios after = currentTerminalSettings(terminal);
+    closeStandInTerminal(terminal);
+
+    EXPECT_GE(tookMs, 87);
+    EXPECT_LT(tookMs, 2000);
+    EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&before));
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
 }
 
 }  // namespace

@@ -34,13 +34,13 @@ bool targetRunsRow(const EndToEndCase& row);
 
 // A new stand-in port, set up as a fresh port of the target's platform, and the word
 // that names it on the command line.
-StandInPort openTargetPort(std::string& portWord);
+StandInTerminal openTargetPort(std::string& portWord);
 
 // How an ordinary user runs the tool on this port.
-ProcessOptions ordinaryUserOptions(const StandInPort& port);
+ProcessOptions ordinaryUserOptions(const StandInTerminal& port);
 
 // The port was purged, unlocked and closed as usual: the next ordinary run works.
-void expectPortLetGo(StandInPort& port, const std::string& portWord);
+void expectPortLetGo(StandInTerminal& port, const std::string& portWord);
 
 // Every end-to-end case starts here: a target that cannot run fails the case and
 // says why, never skips it.

@@ -12,7 +12,7 @@
 
 #include <unistd.h>
 
-void expectPortLetGo(StandInPort& port, const std::string& portWord)
+void expectPortLetGo(StandInTerminal& port, const std::string& portWord)
 {
     EXPECT_TRUE(lineReleased(port));
     EndToEndRun next = runOf(rowNamed("TypicalRun"));
@@ -40,10 +40,10 @@ TEST_P(EndToEnd, MatchesRow)
 {
     const EndToEndCase& row = GetParam();
     std::string portWord;
-    StandInPort port = openTargetPort(portWord);
+    StandInTerminal port = openTargetPort(portWord);
     const EndToEndOutcome outcome = runAgainstStandIn(endToEndTarget().tool, port, portWord, runOf(row));
     expectCaseHolds(row, outcome, portWord, endToEndTarget().tool);
-    closePseudoTerminal(port);
+    closeStandInTerminal(port);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, EndToEnd, ::testing::ValuesIn(targetRows()),
@@ -58,7 +58,7 @@ TEST_P(LineSettings, AreRaw115200With8N1AndKeepModemFlags)
     const EndToEndTarget& target = endToEndTarget();
     const bool flagsSet = GetParam();
     std::string portWord;
-    StandInPort port = openTargetPort(portWord);
+    StandInTerminal port = openTargetPort(portWord);
     termios before = currentTerminalSettings(port);
     before.c_cflag &= ~target.toggledControlFlags;
     before.c_cflag |= flagsSet ? target.toggledControlFlags : 0;
@@ -77,7 +77,7 @@ TEST_P(LineSettings, AreRaw115200With8N1AndKeepModemFlags)
     expectOnly8N1Requested(log, port.terminalPath);
     EXPECT_EQ(seen.c_cflag & target.keptControlFlags, before.c_cflag & target.keptControlFlags);
     unlink(log);
-    closePseudoTerminal(port);
+    closeStandInTerminal(port);
 }
 
 INSTANTIATE_TEST_SUITE_P(ModemFlags, LineSettings, ::testing::Bool(),
@@ -99,14 +99,14 @@ int acknowledgedRuns(double replyDelayMs, bool prompt)
     int acknowledged = 0;
     for (int attempt = 0; attempt < kWindowRuns; ++attempt) {
         std::string portWord;
-        StandInPort port = openTargetPort(portWord);
+        StandInTerminal port = openTargetPort(portWord);
         EndToEndRun run = runOf(rowNamed("TypicalRun"));
         run.behaviour.device.replyDelayMs = replyDelayMs;
         run.options.prompt = prompt;
         const EndToEndOutcome outcome = runAgainstStandIn(endToEndTarget().tool, port, portWord, run);
         EXPECT_TRUE(outcome.process.exitCode == 0 || outcome.process.exitCode == 7) << outcome.process.out;
         acknowledged += outcome.process.exitCode == 0 ? 1 : 0;
-        closePseudoTerminal(port);
+        closeStandInTerminal(port);
     }
     return acknowledged;
 }
@@ -135,7 +135,7 @@ TEST_F(Faults, OutputThatNeverDrainsEndsWithinTheTimeOuts)
 {
     const EndToEndTarget& target = endToEndTarget();
     std::string portWord;
-    StandInPort port = openTargetPort(portWord);
+    StandInTerminal port = openTargetPort(portWord);
     fillOutgoingLine(port);
     EndToEndRun run = runOf(rowNamed("SilentDevice"));
     run.expectFrame = false;  // the device reads nothing
@@ -151,7 +151,7 @@ TEST_F(Faults, OutputThatNeverDrainsEndsWithinTheTimeOuts)
     ExchangeRecord junk;
     collectLateBytes(port, junk);
     expectPortLetGo(port, portWord);
-    closePseudoTerminal(port);
+    closeStandInTerminal(port);
 }
 
 }  // namespace

@@ -157,18 +157,18 @@ bool targetRunsRow(const EndToEndCase&)
     return true;
 }
 
-StandInPort openTargetPort(std::string& portWord)
+StandInTerminal openTargetPort(std::string& portWord)
 {
-    StandInPort port;
+    StandInTerminal port;
     std::string error;
-    EXPECT_TRUE(openStandInPort(port, error)) << error;
+    EXPECT_TRUE(openStandInTerminal(port, error)) << error;
     portWord = port.terminalPath;
     return port;
 }
 
 // Runs as an ordinary user with access to the port: root passes the exclusive flag,
 // and an ordinary user is what a flag left behind would lock out.
-ProcessOptions ordinaryUserOptions(const StandInPort& port)
+ProcessOptions ordinaryUserOptions(const StandInTerminal& port)
 {
     ProcessOptions options;
     if (geteuid() == 0) {
@@ -186,7 +186,7 @@ const ToolCommand& targetTool()
     return endToEndTarget().tool;
 }
 
-StandInPort openPort()
+StandInTerminal openPort()
 {
     std::string portWord;
     return openTargetPort(portWord);
@@ -218,7 +218,7 @@ TEST(PortSafety, RegularFileUnderDevIsNeverWritten)
 // left on, it turns the next ordinary user's run into exit 3.
 TEST(PortSafety, OrdinaryUserRunsAgainAfterEveryOutcome)
 {
-    StandInPort port = openPort();
+    StandInTerminal port = openPort();
     const ProcessOptions options = ordinaryUserOptions(port);
     for (const char* name : {"TypicalRun", "BadIdWithPortOpen", "TypicalRun", "DataByte100", "SilentDevice",
                              "BadDataWord", "TypicalRun"}) {
@@ -228,14 +228,14 @@ TEST(PortSafety, OrdinaryUserRunsAgainAfterEveryOutcome)
         const EndToEndOutcome outcome = runAgainstStandIn(targetTool(), port, port.terminalPath, run);
         EXPECT_EQ(outcome.process.exitCode, row.expectedExit) << name << ": " << outcome.process.out;
     }
-    closePseudoTerminal(port);
+    closeStandInTerminal(port);
 }
 
 // While a run holds the line (here held in its write, on a line that takes nothing
 // more), no ordinary program may open it, and a second run is refused.
 TEST(PortSafety, ExclusiveWhileRunning)
 {
-    StandInPort port = openPort();
+    StandInTerminal port = openPort();
     fillOutgoingLine(port);
     const ProcessOptions options = ordinaryUserOptions(port);
     EndToEndRun held = runOf(rowNamed("SilentDevice"));
@@ -269,7 +269,7 @@ TEST(PortSafety, ExclusiveWhileRunning)
 
     heldRun.join();
     EXPECT_EQ(heldOutcome.process.exitCode, 7);
-    closePseudoTerminal(port);
+    closeStandInTerminal(port);
 }
 
 struct StopCase {
@@ -292,7 +292,7 @@ class StoppedRun : public ::testing::TestWithParam<StopCase> {};
 TEST_P(StoppedRun, PutsThePortBackFirst)
 {
     const StopCase& c = GetParam();
-    StandInPort port = openPort();
+    StandInTerminal port = openPort();
     fillOutgoingLine(port);
     const EndToEndCase& row = rowNamed("SilentDevice");
     EndToEndRun stopped = runOf(row);
@@ -310,7 +310,7 @@ TEST_P(StoppedRun, PutsThePortBackFirst)
     ExchangeRecord junk;
     collectLateBytes(port, junk);
     expectPortLetGo(port, port.terminalPath);
-    closePseudoTerminal(port);
+    closeStandInTerminal(port);
 }
 
 INSTANTIATE_TEST_SUITE_P(PortSafety, StoppedRun,
@@ -325,7 +325,7 @@ INSTANTIATE_TEST_SUITE_P(PortSafety, StoppedRun,
 // and its settings stay as they were.
 TEST(PortSafety, OwnTerminalIsRefusedAndLeftAlone)
 {
-    StandInPort port = openPort();
+    StandInTerminal port = openPort();
     struct {
         std::string word;
         bool controls;
@@ -347,7 +347,7 @@ TEST(PortSafety, OwnTerminalIsRefusedAndLeftAlone)
         EXPECT_EQ(start.controls ? run.out : intoTerminal, refused) << word;
         EXPECT_EQ(start.controls ? intoTerminal : run.out, "") << word;
     }
-    closePseudoTerminal(port);
+    closeStandInTerminal(port);
 }
 
 struct OutputFaultCase {
@@ -369,7 +369,7 @@ TEST_P(OutputGoesAway, ExchangeStillCompletes)
 {
     const OutputFaultCase& c = GetParam();
     const EndToEndCase& row = rowNamed(c.row);
-    StandInPort port = openPort();
+    StandInTerminal port = openPort();
     EndToEndRun run = runOf(row);
     run.options = ordinaryUserOptions(port);
     run.options.stdoutMode = c.stdoutMode;
@@ -379,7 +379,7 @@ TEST_P(OutputGoesAway, ExchangeStillCompletes)
     // Nothing meant for the console may go out on the line.
     EXPECT_EQ(outcome.record.received, row.expectedReceived);
     expectPortLetGo(port, port.terminalPath);
-    closePseudoTerminal(port);
+    closeStandInTerminal(port);
 }
 
 INSTANTIATE_TEST_SUITE_P(

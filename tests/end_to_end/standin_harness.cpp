@@ -107,7 +107,7 @@ EndToEndRun runOf(const EndToEndCase& row)
     return run;
 }
 
-EndToEndOutcome runAgainstStandIn(const ToolCommand& tool, StandInPort& port, const std::string& portWord,
+EndToEndOutcome runAgainstStandIn(const ToolCommand& tool, StandInTerminal& port, const std::string& portWord,
                                   const EndToEndRun& run)
 {
     EndToEndOutcome outcome;
@@ -179,7 +179,7 @@ void expectCaseHolds(const EndToEndCase& row, const EndToEndOutcome& outcome, co
 
 // The kernel moves bytes along behind the writer, so fill again after a pause until
 // nothing more goes in.
-void fillOutgoingLine(const StandInPort& port)
+void fillOutgoingLine(const StandInTerminal& port)
 {
     termios raw = currentTerminalSettings(port);
     cfmakeraw(&raw);

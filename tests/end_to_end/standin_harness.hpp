@@ -38,7 +38,7 @@ struct EndToEndRun {
     ProcessOptions options;
 };
 
-EndToEndOutcome runAgainstStandIn(const ToolCommand& tool, StandInPort& port, const std::string& portWord,
+EndToEndOutcome runAgainstStandIn(const ToolCommand& tool, StandInTerminal& port, const std::string& portWord,
                                   const EndToEndRun& run);
 
 // What the tool printed, with a Windows console's CR LF line ends made LF.
@@ -65,7 +65,7 @@ void expectOnly8N1Requested(const std::string& log, const std::string& terminalP
 
 // Fills the line towards the device until it takes no more, as a device that has
 // stopped reading leaves it.
-void fillOutgoingLine(const StandInPort& port);
+void fillOutgoingLine(const StandInTerminal& port);
 
 // The table's row of that name.
 const EndToEndCase& rowNamed(const char* name);

@@ -87,11 +87,11 @@ public:
 const ::testing::Environment* const kWinePrefix = ::testing::AddGlobalTestEnvironment(new WinePrefix);
 
 // A new stand-in port, set up as a fresh Windows port and reachable as COMn.
-StandInPort openComPort(int number)
+StandInTerminal openComPort(int number)
 {
-    StandInPort port;
+    StandInTerminal port;
     std::string error;
-    EXPECT_TRUE(openStandInPort(port, error)) << error;
+    EXPECT_TRUE(openStandInTerminal(port, error)) << error;
     resetTerminalSettings(port, FreshPortFlavour::Windows);
     const std::string link = wine().prefix + "/dosdevices/com" + std::to_string(number);
     unlink(link.c_str());
@@ -126,7 +126,7 @@ std::string endToEndTargetProblem()
 }
 
 // Wine runs every program as the user who runs the tests: it has no other user.
-ProcessOptions ordinaryUserOptions(const StandInPort&)
+ProcessOptions ordinaryUserOptions(const StandInTerminal&)
 {
     return {};
 }
@@ -138,7 +138,7 @@ bool targetRunsRow(const EndToEndCase& row)
     return !row.posixOnly;
 }
 
-StandInPort openTargetPort(std::string& portWord)
+StandInTerminal openTargetPort(std::string& portWord)
 {
     portWord = comWord(kHighPort);
     return openComPort(kHighPort);
@@ -151,11 +151,11 @@ using WinePorts = TargetTest;
 TEST_F(WinePorts, LowAndHighNumbersOpenAlike)
 {
     for (int number : {3, 10, 99}) {
-        StandInPort port = openComPort(number);
+        StandInTerminal port = openComPort(number);
         const EndToEndCase& row = rowNamed("TypicalRun");
         const EndToEndOutcome outcome = runAgainstStandIn(endToEndTarget().tool, port, comWord(number), runOf(row));
         expectCaseHolds(row, outcome, comWord(number), endToEndTarget().tool);
-        closePseudoTerminal(port);
+        closeStandInTerminal(port);
     }
 }
 

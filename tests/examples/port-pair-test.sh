@@ -7,11 +7,18 @@
 #   port-pair-test.sh wine END SIM_EXE TOOL_EXE WINE_SH LINE_RATE
 #                                                          the Windows programs under
 #                                                          Wine, on COM21 and COM20
-# Natively, END: served (its one frame), sigterm, sigquit, reader_gone (its output's
-# reader has gone before the frame), sigterm_in_delay (while it waits out a long reply
-# delay: it must end within a second) or own_terminal (its port is the terminal on its
-# standard input: refused). After each, the port has its earlier settings and an
-# ordinary user may open it (root passes an exclusive flag left set; user 65534 does not).
+# Natively, END: served (its one frame, with stale bytes waiting on the line before it
+# starts and hardware flow control on, which it must turn off), signal/SIGNAME (any
+# signal that would end it, after a frame: it ends by that signal), sigint_ignored
+# (started with SIGINT ignored, as a shell starts what it puts in the background: it
+# keeps serving), reader_gone (its output's reader has gone before the frame),
+# sigterm_in_delay (while it waits out a long reply delay: it ends within a second,
+# sending no reply), closed_handles (started with its standard handles closed: it serves
+# its port), closed_handles_own_line (the same on a pseudo-terminal of its own: a stop
+# during a reply delay ends it at once, and the wait costs no CPU time) or own_terminal
+# (its port is the terminal on its standard input: refused). After each, the port has its
+# earlier settings and an ordinary user may open it (root passes an exclusive flag left
+# set; user 65534 does not).
 # Under Wine, END is acknowledged or silent (its one frame served) or ctrl_c, and the
 # port's rate must be back.
 set -euo pipefail
@@ -24,7 +31,7 @@ trap 'kill ${standin:-} 2>/dev/null || true; null_modem_close; rm -rf "$scratch"
 null_modem_open "$scratch"
 # Settings that the stand-in changes (a pseudo-terminal keeps no parity and no data bits
 # but 8), so that only putting them back restores them.
-stty -F "$line_b" 9600 ixon icanon echo opost
+stty -F "$line_b" 9600 ixon icanon echo opost crtscts -clocal
 before=$(stty -F "$line_b" -g)
 
 # Runs velmoran on the other end: sets out (its lines) and ended (its status).
@@ -84,27 +91,87 @@ if [ "$kind" = wine ]; then
 fi
 
 tool_word=$line_a run=()
-# The stand-in, on its port; SIGINT and SIGQUIT at their defaults, which a shell sets to
-# ignored for a command it starts in the background.
-start() { standin_start "$scratch/sim.log" env --default-signal=INT,QUIT "$sim" "$line_b" "$@"; }
+# The stand-in, on its port; every signal at its default, as a shell that starts a
+# command in the background does not leave SIGINT and SIGQUIT.
+start() { standin_start "$scratch/sim.log" env --default-signal "$sim" "$line_b" "$@"; }
 chmod 0666 "$line_b"
+# Whatever reached the tool's line since it last let go of it, within 0.2 s.
+bytes_at_tool() { sleep 0.2; timeout 1 dd if="$line_a" bs=64 count=1 iflag=nonblock 2>/dev/null | od -An -tx1 | tr -d ' \n'; }
+# Waits up to 5 s for the stand-in, which prints nothing, to hold its port's lock.
+wait_for_hold() {
+  for _ in $(seq 100); do
+    ! flock -n "$line_b" true 2>/dev/null && return 0
+    kill -0 "$standin" 2>/dev/null || fail "the stand-in ended before it took $line_b"
+    sleep 0.05
+  done
+  fail "the stand-in never took $line_b"
+}
+# The stand-in's CPU time so far, in clock ticks.
+cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$standin/stat"; }
 case $case in
   served)
+    # Half a frame, as a device left by an earlier run would have sent it.
+    printf '\x09\x36\x26\x1F' >"$line_a"
+    sleep 0.1
     start --frames 1
+    flow=$(stty -F "$line_b" -a)
+    [[ $flow == *-crtscts* && $flow == *" clocal"* ]] || fail "the stand-in serves its line with: $flow"
     run_tool
     wait_standin
     [ "$sim_status" = 0 ] || fail "the stand-in ended with status $sim_status"
     expect_tool 0 "Received: 0x06 "
     frame_seen "replied 0x06 after 0 ms" ;;
-  sigterm | sigquit)
+  signal/*)
+    signal=${case#signal/}
     start
     run_tool
     expect_tool 0 "Received: 0x06 "
-    signal=${case#sig}
-    kill -"${signal^^}" "$standin"
+    kill -"$signal" "$standin"
     wait_standin
-    [ "$sim_status" = $((128 + $(kill -l "${signal^^}"))) ] ||
-      fail "the stand-in ended with status $sim_status, not by SIG${signal^^}" ;;
+    [ "$sim_status" = $((128 + $(kill -l "$signal"))) ] ||
+      fail "the stand-in ended with status $sim_status, not by $signal" ;;
+  sigint_ignored)
+    standin_start "$scratch/sim.log" env --ignore-signal=INT "$sim" "$line_b"
+    kill -INT "$standin"
+    sleep 0.2
+    kill -0 "$standin" 2>/dev/null || fail "SIGINT, ignored when it started, ended the stand-in"
+    run_tool
+    expect_tool 0 "Received: 0x06 "
+    kill -TERM "$standin"
+    wait_standin
+    [ "$sim_status" = 143 ] || fail "the stand-in ended with status $sim_status, not by SIGTERM" ;;
+  closed_handles)
+    env --default-signal "$sim" "$line_b" --frames 1 <&- >&- 2>&- &
+    standin=$!
+    wait_for_hold
+    run_tool
+    expect_tool 0 "Received: 0x06 "
+    wait_standin
+    [ "$sim_status" = 0 ] || fail "the stand-in ended with status $sim_status" ;;
+  closed_handles_own_line)
+    env --default-signal "$sim" --delay 3000 <&- >&- 2>&- &
+    standin=$!
+    own=
+    for _ in $(seq 100); do
+      own=$(find "/proc/$standin/fd" -lname '/dev/pts/*' -printf '%l\n' 2>/dev/null | head -n 1)
+      [ -n "$own" ] && break
+      sleep 0.05
+    done
+    [ -n "$own" ] || fail "the stand-in made no pseudo-terminal"
+    tool_word=$own
+    run_tool
+    expect_tool 7 "No acknowledgment received"
+    ticks=$(cpu_ticks)
+    sleep 0.5
+    ticks=$(($(cpu_ticks) - ticks))
+    stopped=$(date +%s%N)
+    kill -TERM "$standin"
+    wait_standin
+    took=$((($(date +%s%N) - stopped) / 1000000))
+    [ "$sim_status" = 143 ] || fail "the stand-in ended with status $sim_status, not by SIGTERM"
+    [ "$took" -lt 1000 ] || fail "the stand-in took $took ms to end after SIGTERM in its reply delay"
+    [ "$ticks" -le 10 ] || fail "the stand-in used $ticks clock ticks of CPU time in half a second of waiting"
+    exit 0 ;;
   reader_gone)
     # Like velmoran-sim PORT | head -n 1: the reader takes the first line and is gone.
     mkfifo "$scratch/output"
@@ -125,7 +192,10 @@ case $case in
     wait_standin
     took=$((($(date +%s%N) - stopped) / 1000000))
     [ "$sim_status" = 143 ] || fail "the stand-in ended with status $sim_status, not by SIGTERM"
-    [ "$took" -lt 1000 ] || fail "the stand-in took $took ms to end after SIGTERM in its reply delay" ;;
+    [ "$took" -lt 1000 ] || fail "the stand-in took $took ms to end after SIGTERM in its reply delay"
+    frame_seen "stopped before replying"
+    late=$(bytes_at_tool)
+    [ -z "$late" ] || fail "the stand-in, stopped in its reply delay, still sent: $late" ;;
   own_terminal)
     # In a session of its own, with no controlling terminal: only its standard input says
     # whose terminal this is.

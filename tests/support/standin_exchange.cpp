@@ -12,13 +12,13 @@ namespace {
 // outlasts its time limit instead of ending with the flood.
 constexpr int kFloodLimitMs = 10000;
 
-int controller(const StandInPort& port)
+int controller(const StandInTerminal& port)
 {
     return static_cast<int>(port.device.handle);
 }
 
 // Sends bytes without pause until the tool lets the line go or the time limit runs out.
-void flood(const StandInPort& port, std::uint8_t value)
+void flood(const StandInTerminal& port, std::uint8_t value)
 {
     std::uint8_t burst[64];
     for (std::uint8_t& byte : burst) {
@@ -40,7 +40,7 @@ void flood(const StandInPort& port, std::uint8_t value)
 
 }  // namespace
 
-bool serveExchange(StandInPort& port, const StandInBehaviour& behaviour, ExchangeRecord& record, int timeoutMs,
+bool serveExchange(StandInTerminal& port, const StandInBehaviour& behaviour, ExchangeRecord& record, int timeoutMs,
                    LineAtFrame* line)
 {
     if (behaviour.takeFrameAfterMs > 0) {
@@ -72,7 +72,7 @@ bool serveExchange(StandInPort& port, const StandInBehaviour& behaviour, Exchang
     return true;
 }
 
-void collectLateBytes(StandInPort& port, ExchangeRecord& record)
+void collectLateBytes(StandInTerminal& port, ExchangeRecord& record)
 {
     while (port.device.handle >= 0 && readDevice(port.device, record.received, 0) == DeviceRead::Bytes) {
     }

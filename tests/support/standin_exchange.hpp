@@ -29,8 +29,8 @@ struct LineAtFrame {
 // Waits up to `timeoutMs` (forever when negative) for a frame, then acts out the
 // behaviour, faults included; fills `line` when given. Gives false when nothing came in
 // time.
-bool serveExchange(StandInPort& port, const StandInBehaviour& behaviour, ExchangeRecord& record, int timeoutMs,
+bool serveExchange(StandInTerminal& port, const StandInBehaviour& behaviour, ExchangeRecord& record, int timeoutMs,
                    LineAtFrame* line = nullptr);
 
 // Appends whatever has reached the device since, without waiting.
-void collectLateBytes(StandInPort& port, ExchangeRecord& record);
+void collectLateBytes(StandInTerminal& port, ExchangeRecord& record);

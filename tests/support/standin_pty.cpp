@@ -1,6 +1,6 @@
 #include "standin_pty.hpp"
 
-bool openStandInPort(StandInPort& port, std::string& error)
+bool openStandInTerminal(StandInTerminal& port, std::string& error)
 {
     if (!openPseudoTerminal(port, error)) {
         return false;
@@ -9,7 +9,7 @@ bool openStandInPort(StandInPort& port, std::string& error)
     return true;
 }
 
-void resetTerminalSettings(const StandInPort& port, FreshPortFlavour flavour)
+void resetTerminalSettings(const StandInTerminal& port, FreshPortFlavour flavour)
 {
     termios settings {};
     tcgetattr(port.lineHolder, &settings);
@@ -26,9 +26,14 @@ void resetTerminalSettings(const StandInPort& port, FreshPortFlavour flavour)
     tcsetattr(port.lineHolder, TCSANOW, &settings);
 }
 
-termios currentTerminalSettings(const StandInPort& port)
+termios currentTerminalSettings(const StandInTerminal& port)
 {
     termios settings {};
     tcgetattr(port.lineHolder, &settings);
     return settings;
+}
+
+void closeStandInTerminal(StandInTerminal& port)
+{
+    closePseudoTerminal(port);
 }

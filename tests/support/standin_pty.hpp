@@ -10,7 +10,7 @@
 
 #include "pseudo_terminal.hpp"
 
-using StandInPort = PseudoTerminal;
+using StandInTerminal = PseudoTerminal;
 
 enum class FreshPortFlavour {
     Linux,    // as a Linux serial driver leaves a port: cooked, XON/XOFF on
@@ -18,12 +18,15 @@ enum class FreshPortFlavour {
 };
 
 // Opens a new pair and sets the terminal side up as a fresh Linux serial port. On failure
-// gives false and says why in `error`. closePseudoTerminal() closes it.
-bool openStandInPort(StandInPort& port, std::string& error);
+// gives false and says why in `error`. closeStandInTerminal() closes it.
+bool openStandInTerminal(StandInTerminal& port, std::string& error);
 
 // Puts the terminal side back to a fresh port's settings, echo off (a serial line never
 // sends the device's bytes back to it).
-void resetTerminalSettings(const StandInPort& port, FreshPortFlavour flavour);
+void resetTerminalSettings(const StandInTerminal& port, FreshPortFlavour flavour);
 
 // The terminal side's settings as they are now.
-termios currentTerminalSettings(const StandInPort& port);
+termios currentTerminalSettings(const StandInTerminal& port);
+
+// Closes both sides of the pair.
+void closeStandInTerminal(StandInTerminal& port);
