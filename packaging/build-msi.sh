@@ -12,3 +12,12 @@ here=$(cd "$(dirname "$0")" && pwd)
 rm -f "$out"
 (cd "$files" && wixl --arch x64 --define Version="$version" --output "$out" "$here/velmoran.wxs")
 msibuild "$out" -i "$here/msi-environment.idt"
+# wixl's MajorUpgrade takes only earlier versions: a rebuild at the same version (every
+# CI build is one) would install beside the first. The upgrade row takes its own version
+# too (msidbUpgradeAttributesVersionMaxInclusive); the downgrade row stays as it was.
+upgrade=$(mktemp -d)
+trap 'rm -rf "$upgrade"' EXIT
+msiinfo export "$out" Upgrade | tr -d '\r' | awk 'BEGIN { FS = OFS = "\t" } $7 == "WIX_UPGRADE_DETECTED" { $5 = 513 } { print }' \
+  >"$upgrade/Upgrade.idt"
+grep -q '	513		WIX_UPGRADE_DETECTED' "$upgrade/Upgrade.idt" || { echo "build-msi.sh: no upgrade row in $out" >&2; exit 1; }
+msibuild "$out" -i "$upgrade/Upgrade.idt"

@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # The MSI as IT deploys it, under Wine's msiexec in the prefix WINEPREFIX names:
 #   msi-test.sh MSI FILES VERSION WINE_SH
-# FILES is what the MSI was built from (packaging/build-msi.sh); a later version is built
-# from it here, its README marked, to install over the first.
-#   1. msiexec /i /qn: the files in Program Files\velmoran, the folder once on the system
-#      PATH, one product in Apps & features with its name, version, publisher and help
-#      link; a new cmd finds velmoran by name, and the installed velmoran-sim.exe on COM21
-#      acknowledges it on COM20.
-#   2. The later version over it: one product, the later version and files, the folder
-#      once on the PATH. The first again over the later: refused, nothing changed.
-#   3. msiexec /x /qn: no file left, the folder off the PATH, no product.
+# FILES is what the MSI was built from (packaging/build-msi.sh); a rebuild at the same
+# version and a later version are built from it here, each with its README marked.
+#   1. msiexec /i /qn: the files in Program Files\velmoran, the folder added to the end
+#      of the system PATH, one product in Apps & features with its name, version,
+#      publisher and comments; a new cmd finds velmoran by name, and the installed
+#      velmoran-sim.exe on COM21 acknowledges it on COM20.
+#   2. A rebuild at the same version over it, then a later version over that: each time
+#      one product, its version and files, the PATH as before with the folder once at
+#      its end. The first again over the later: refused as a downgrade, nothing changed.
+#   3. msiexec /x /qn: no file left, no product, the system PATH as it was before.
 set -euo pipefail
 msi=$1 files=$2 version=$3 wine=$4
 here=$(cd "$(dirname "$0")" && pwd)
@@ -25,28 +26,45 @@ folder='C:\Program Files\velmoran'
 
 # msiexec ACTION PACKAGE: quiet, the package by its Windows path (a Unix one reads as options).
 msiexec() { (cd "$scratch" && "$wine" run msiexec "$1" "Z:${2//\//\\}" /qn); }
-# How often the system PATH names the installed folder, with or without a last backslash.
-on_path() {
+# The system PATH as the registry holds it, an entry a line; an empty entry (Wine's
+# msiexec writes the separator twice) names no folder and is left out.
+system_path() {
   "$wine" run reg query 'HKLM\System\CurrentControlSet\Control\Session Manager\Environment' /v PATH |
-    tr -d '\r' | sed -n 's/^ *PATH *REG_[A-Z_]*SZ *//p' | tr ';' '\n' | sed 's/\\$//' |
-    grep -cixF "$folder" || true
+    tr -d '\r' | sed -n 's/^ *PATH *REG_[A-Z_]*SZ *//p' | tr ';' '\n' | sed '/^$/d'
 }
-# The Apps & features entries of velmoran, a line each: "VERSION|PUBLISHER|HELP LINK".
+# The Apps & features entries of velmoran, a line each: "VERSION|PUBLISHER|COMMENTS|HELP LINK".
 products() {
   "$wine" run reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s | tr -d '\r' | awk '
-    /^HKEY/ { if (name == "velmoran") print version "|" publisher "|" help; name = version = publisher = help = "" }
+    function entry() { if (name == "velmoran") print version "|" publisher "|" comments "|" help }
+    /^HKEY/ { entry(); name = version = publisher = comments = help = "" }
     $1 == "DisplayName" { name = $3 } $1 == "DisplayVersion" { version = $3 }
     $1 == "Publisher" { sub(/^ *Publisher *REG_SZ */, ""); publisher = $0 }
+    $1 == "Comments" { sub(/^ *Comments *REG_SZ */, ""); comments = $0 }
     $1 == "HelpLink" { sub(/^ *HelpLink *REG_SZ */, ""); help = $0 }
-    END { if (name == "velmoran") print version "|" publisher "|" help }'
+    END { entry() }'
 }
-expect_product() {
-  local listed
+comments="Selects a device on a CAN bus for a firmware download. README.md in the installation folder tells how."
+# One product of that version; every entry the PATH had before, in order, and the folder
+# once after them (with or without its last backslash).
+expect_installed() {
+  local listed path
   listed=$(products)
-  [ "$listed" = "$1|The velmoran authors|$folder\\README.md" ] || fail "Apps & features lists: '$listed'"
-  [ "$(on_path)" = 1 ] || fail "the system PATH names $folder $(on_path) times"
+  [ "$listed" = "$1|The velmoran authors|$comments|" ] || fail "Apps & features lists: '$listed'"
+  path=$(system_path | sed 's/\\$//')
+  [ "$path" = "$path_before"$'\n'"$folder" ] || fail "the system PATH is:
+$path
+not what it was with $folder after it:
+$path_before"
+}
+# Builds FILES again as VERSION, its README marked: rebuild NAME VERSION.
+rebuild() {
+  cp -r "$files" "$scratch/$1"
+  echo "Installed by the upgrade test: $1." >>"$scratch/$1/README.md"
+  "$here/../../packaging/build-msi.sh" "$scratch/$1.msi" "$2" "$scratch/$1"
 }
 
+path_before=$(system_path | sed 's/\\$//')
+[ -n "$path_before" ] || fail "the prefix has no system PATH"
 # 1. A silent install.
 msiexec /i "$msi" || fail "msiexec /i ended with status $?"
 listing=$(cd "$installed" && find . -type f | sort)
@@ -59,7 +77,7 @@ listing=$(cd "$installed" && find . -type f | sort)
 ./velmoran.exe" ] || fail "Program Files\\velmoran holds:
 $listing"
 cmp "$installed/velmoran.exe" "$files/velmoran.exe" || fail "the installed velmoran.exe is not the one built"
-expect_product "$version"
+expect_installed "$version"
 
 null_modem_open "$scratch"
 ln -sfn "$line_a" "$WINEPREFIX/dosdevices/com20"
@@ -75,21 +93,33 @@ $out"
 wait "$standin" || fail "the installed velmoran-sim.exe ended with status $?"
 standin=
 
-# 2. A later version over it, then the first again.
+# 2. A rebuild at the same version over it, then a later version over that, then the
+# first again.
+rebuild same "$version"
+msiexec /i "$scratch/same.msi" || fail "msiexec /i of a rebuild of $version over it ended with status $?"
+expect_installed "$version"
+cmp "$installed/README.md" "$scratch/same/README.md" || fail "the README is not the rebuild's"
 IFS=. read -r major minor patch <<<"$version"
 later=$major.$minor.$((patch + 1))
-cp -r "$files" "$scratch/later"
-echo "Installed by the upgrade test." >>"$scratch/later/README.md"
-"$here/../../packaging/build-msi.sh" "$scratch/later.msi" "$later" "$scratch/later"
+rebuild later "$later"
 msiexec /i "$scratch/later.msi" || fail "msiexec /i of $later over $version ended with status $?"
-expect_product "$later"
+expect_installed "$later"
 cmp "$installed/README.md" "$scratch/later/README.md" || fail "the README is not the later version's"
-! msiexec /i "$msi" || fail "$version was installed over $later"
-expect_product "$later"
+# Refused by the downgrade rule, whose message ends the install: Windows Installer's
+# 1603, "fatal error during installation", of which a Linux parent sees the low byte.
+status=0
+msiexec /i "$msi" || status=$?
+[ "$status" = $((1603 & 255)) ] || fail "msiexec /i of $version over $later ended with status $status, not 1603's low byte"
+expect_installed "$later"
+cmp "$installed/README.md" "$scratch/later/README.md" || fail "the refused $version changed the README"
+cmp "$installed/velmoran.exe" "$files/velmoran.exe" || fail "the refused $version changed velmoran.exe"
 
 # 3. A silent removal.
 msiexec /x "$scratch/later.msi" || fail "msiexec /x ended with status $?"
 [ -z "$(find "$installed" -type f 2>/dev/null)" ] || fail "left behind: $(find "$installed" -type f)"
-[ "$(on_path)" = 0 ] || fail "the system PATH still names $folder"
+[ "$(system_path)" = "$path_before" ] || fail "the system PATH is:
+$(system_path)
+not as it was before:
+$path_before"
 [ -z "$(products)" ] || fail "Apps & features still lists velmoran: $(products)"
-echo "installed, acknowledged through the PATH, upgraded to $later, downgrade refused, removed"
+echo "installed, acknowledged through the PATH, rebuilt and upgraded to $later in place, downgrade refused, removed"
