@@ -16,6 +16,9 @@
 # Missing Debian packages are installed first. A leg is left out only when asked with
 # --skip, which CI (CI=true) refuses; the summary says so. A leg's counts are CTest's own:
 # a test that failed or did not run fails the run, and under CI so does one that skipped.
+# The native, windows, arm and drivers legs run in one CTest run, their cases side by
+# side (TEST_JOBS at a time, default 4), as the locks their CMake files give them allow.
+# The summary ends with the whole run's time and each step's.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -42,6 +45,16 @@ trap 'rm -rf "$results"' EXIT
 declare -A summary=()
 failed=0
 fail_leg() { summary[$1]="FAILED: $2"; failed=1; }
+# Each step's wall time, in the order the steps ran: timed STEP COMMAND...
+run_started=$SECONDS
+steps=()
+timed() {
+  local step=$1 started=$SECONDS status=0
+  shift
+  "$@" || status=$?
+  steps+=("$step $((SECONDS - started)) s")
+  return $status
+}
 
 # Configures and builds a preset, or marks its legs failed: build PRESET "LEG..." [CMAKE_ARGS...]
 build() {
@@ -51,22 +64,40 @@ build() {
   return 1
 }
 
-# Runs one label of one build as a leg. The counts are the totals CTest writes at the
-# head of its JUnit report; its "skipped" holds the tests that did not run as well.
-ctest_leg() {
-  local leg=$1 preset=$2 label=$3 status=0 count tests failures disabled skipped
-  ctest --preset "$preset" -L "^$label\$" --no-tests=error --output-junit "$results/$leg.xml" || status=$?
-  for count in tests failures disabled skipped; do
-    printf -v "$count" '%s' "$(sed -n "s/^[[:space:]]*$count=\"\([0-9]*\)\"$/\1/p" "$results/$leg.xml" 2>/dev/null | head -n 1)"
+# Runs the labels of one build as legs, in one CTest run, and counts each leg from the
+# JUnit report: ctest_legs PRESET LEG:LABEL... A leg's cases are the entries CTest lists
+# for its label; each must have run and passed (a skipped one counts apart, never passed).
+ctest_legs() {
+  local preset=$1 status=0 pair leg label labels=()
+  shift
+  for pair in "$@"; do labels+=("${pair#*:}"); done
+  local pattern="^($(IFS='|'; echo "${labels[*]}"))\$"
+  ctest --preset "$preset" -L "$pattern" --no-tests=error -j "${TEST_JOBS:-4}" \
+    --output-junit "$results/$preset.xml" || status=$?
+  # name<TAB>status for every case in the report, XML's escapes undone.
+  sed -n 's/^[[:space:]]*<testcase name="\([^"]*\)".* status="\([a-z]*\)".*/\1\t\2/p' "$results/$preset.xml" 2>/dev/null |
+    sed 's/&lt;/</g; s/&gt;/>/g; s/&quot;/"/g; s/&apos;/'"'"'/g; s/&amp;/\&/g' >"$results/$preset.cases"
+  for pair in "$@"; do
+    leg=${pair%%:*} label=${pair#*:}
+    ctest --preset "$preset" -N -L "^$label\$" | sed -n 's/^ *Test *#[0-9]*: //p' >"$results/$leg.names"
+    local listed passed failures skipped
+    listed=$(wc -l <"$results/$leg.names")
+    counts=$(awk -F '\t' 'NR == FNR { leg[$0] = 1; next } ($1 in leg) { n[$2]++; seen++ }
+      END { printf "%d %d %d %d", n["run"], n["fail"], n["notrun"] + n["disabled"], seen }' \
+      "$results/$leg.names" "$results/$preset.cases")
+    read -r passed failures skipped seen <<<"$counts"
+    summary[$leg]="$passed passed, $skipped skipped, $failures failed"
+    [ "$listed" -gt 0 ] && [ "$seen" -eq "$listed" ] && [ "$failures" -eq 0 ] ||
+      fail_leg "$leg" "${summary[$leg]} of $listed listed (ctest exit $status)"
+    [ "$skipped" -eq 0 ] || [ "${CI:-}" != true ] || fail_leg "$leg" "${summary[$leg]}: nothing may skip under CI"
   done
-  local counts="$((tests - failures - disabled - skipped)) passed, $((disabled + skipped)) skipped, $failures failed"
-  summary[$leg]=$counts
-  [ -n "$tests" ] && [ "$status" -eq 0 ] || fail_leg "$leg" "$counts (ctest exit $status)"
-  [ $((disabled + skipped)) -eq 0 ] || [ "${CI:-}" != true ] || fail_leg "$leg" "$counts: nothing may skip under CI"
+  # A failure that no leg's count shows (a case in none of them, CTest itself) fails too.
+  [ "$status" -eq 0 ] || failed=1
 }
 
+fuzz() { scripts/fuzz.sh "${FUZZ_SECONDS:-30}" | tee "$results/fuzz.log"; }
 if runs fuzz; then
-  if scripts/fuzz.sh "${FUZZ_SECONDS:-30}" | tee "$results/fuzz.log"; then
+  if timed fuzz fuzz; then
     summary[fuzz]="$(grep -c '^fuzzed ' "$results/fuzz.log") targets, no failure ($(sed -n 's/^fuzzed \([a-z_]*\): \([0-9]*\) inputs$/\1 \2/p' "$results/fuzz.log" | paste -sd, | sed 's/,/, /g') inputs)"
   else
     fail_leg fuzz "a target failed or did not build"
@@ -74,12 +105,15 @@ if runs fuzz; then
 fi
 
 on() { runs "$1" && echo ON || echo OFF; }
-if build default "native windows arm drivers" "-DVELMORAN_WINDOWS_LEG=$(on windows)" "-DVELMORAN_ARM_LEG=$(on arm)" \
-  "-DVELMORAN_DRIVERS_LEG=$(on drivers)"; then
-  ctest_leg native default native
-  for leg in windows arm drivers; do runs $leg && ctest_leg $leg default $leg; done
+if timed "build (default)" build default "native windows arm drivers" "-DVELMORAN_WINDOWS_LEG=$(on windows)" \
+  "-DVELMORAN_ARM_LEG=$(on arm)" "-DVELMORAN_DRIVERS_LEG=$(on drivers)"; then
+  legs_now=(native:native)
+  for leg in windows arm drivers; do runs $leg && legs_now+=("$leg:$leg"); done
+  timed "tests (${legs_now[*]%%:*})" ctest_legs default "${legs_now[@]}"
 fi
-runs sanitizers && build asan sanitizers && ctest_leg sanitizers asan native
+if runs sanitizers; then
+  timed "build (asan)" build asan sanitizers && timed "tests (sanitizers)" ctest_legs asan sanitizers:native
+fi
 
 echo
 echo "Summary"
@@ -90,4 +124,7 @@ for leg in fuzz native windows arm drivers sanitizers; do
   printf '  %-11s %s\n' "$leg" "$line"
 done
 [ ${#left_out[@]} -eq 0 ] || printf '\n!!! Legs left out on purpose: %s. This run does not prove them. !!!\n' "${!left_out[*]}"
+echo
+echo "Time: $((SECONDS - run_started)) s in all"
+printf '  %s\n' "${steps[@]}"
 exit $failed
