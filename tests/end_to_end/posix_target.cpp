@@ -1,6 +1,13 @@
 // A POSIX build of the tool against the stand-in device, with the pseudo-terminal's path
 // as the port word: the native one, or another architecture's under qemu's user-mode
 // emulation. And the cases only a POSIX system can show.
+//
+// One program serves every POSIX target; CTest names the target after GoogleTest's own
+// options:
+//   --tool=PATH                   the tool to run
+//   --emulator=PATH               the emulator to run it with, where there is one
+//   --reply-slack-inside-ms=MS    how far inside and outside the 11 ms window the
+//   --reply-slack-outside-ms=MS   window's cases reply (see tests/CMakeLists.txt)
 
 #include "end_to_end_target.hpp"
 
@@ -10,6 +17,7 @@
 #include <cstdlib>
 #include <csignal>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -121,28 +129,38 @@ private:
     std::string folder_;
 };
 
+struct PosixTarget {
+    std::string tool;
+    std::string emulator;
+    double replySlackInsideMs = 0;
+    double replySlackOutsideMs = 0;
+};
+PosixTarget posixTarget;
+
 // The command that starts the tool (an emulator first, where there is one), with the
 // tool's own words after it.
 std::vector<std::string> toolCommand(const std::vector<std::string>& words)
 {
-    std::vector<std::string> command = {VELMORAN_TOOL_COMMAND};
-    static const ReachableCopy tool(command.back());
-    command.back() = tool.path();
+    static const ReachableCopy tool(posixTarget.tool);
+    std::vector<std::string> command;
+    if (!posixTarget.emulator.empty()) {
+        command.push_back(posixTarget.emulator);
+    }
+    command.push_back(tool.path());
     command.insert(command.end(), words.begin(), words.end());
     return command;
 }
 
 }  // namespace
 
-// The reply slack inside and outside the window is the build's (see tests/CMakeLists.txt).
 const EndToEndTarget& endToEndTarget()
 {
     static const EndToEndTarget target = {
         {toolCommand({}), FreshPortFlavour::Linux, false, 2000},
         CRTSCTS | HUPCL | CLOCAL,
         CRTSCTS | HUPCL,
-        VELMORAN_REPLY_SLACK_INSIDE_MS,
-        VELMORAN_REPLY_SLACK_OUTSIDE_MS,
+        posixTarget.replySlackInsideMs,
+        posixTarget.replySlackOutsideMs,
     };
     return target;
 }
@@ -391,3 +409,41 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<OutputFaultCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+namespace {
+
+// True when `word` is `--name=...`; the rest goes to `value`.
+bool readOption(const std::string& word, const char* name, std::string& value)
+{
+    const std::string prefix = std::string("--") + name + "=";
+    if (word.compare(0, prefix.size(), prefix) != 0) {
+        return false;
+    }
+    value = word.substr(prefix.size());
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    std::string insideMs = "0";
+    std::string outsideMs = "0";
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (!readOption(word, "tool", posixTarget.tool) && !readOption(word, "emulator", posixTarget.emulator) &&
+            !readOption(word, "reply-slack-inside-ms", insideMs) &&
+            !readOption(word, "reply-slack-outside-ms", outsideMs)) {
+            std::fprintf(stderr, "unknown option %s\n", argv[i]);
+            return 2;
+        }
+    }
+    posixTarget.replySlackInsideMs = std::stod(insideMs);
+    posixTarget.replySlackOutsideMs = std::stod(outsideMs);
+    if (posixTarget.tool.empty() && !::testing::GTEST_FLAG(list_tests)) {
+        std::fprintf(stderr, "no --tool=PATH: CTest names the tool these cases run\n");
+        return 2;
+    }
+    return RUN_ALL_TESTS();
+}
