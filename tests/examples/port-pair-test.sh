@@ -97,14 +97,17 @@ start() { standin_start "$scratch/sim.log" env --default-signal "$sim" "$line_b"
 chmod 0666 "$line_b"
 # Whatever reached the tool's line since it last let go of it, within 0.2 s.
 bytes_at_tool() { sleep 0.2; timeout 1 dd if="$line_a" bs=64 count=1 iflag=nonblock 2>/dev/null | od -An -tx1 | tr -d ' \n'; }
-# Waits up to 5 s for the stand-in, which prints nothing, to hold its port's lock.
-wait_for_hold() {
+# Runs velmoran until the stand-in, which prints nothing, acknowledges with 0x06 (5 s at
+# most): a frame sent before it has set its line up goes unanswered, is flushed, or comes
+# back as the line's echo.
+run_tool_until_acknowledged() {
   for _ in $(seq 100); do
-    ! flock -n "$line_b" true 2>/dev/null && return 0
-    kill -0 "$standin" 2>/dev/null || fail "the stand-in ended before it took $line_b"
+    run_tool
+    [ "$ended" != 0 ] || [[ $out != *"Received: 0x06 " ]] || return 0
+    kill -0 "$standin" 2>/dev/null || fail "the stand-in ended before it served a frame"
     sleep 0.05
   done
-  fail "the stand-in never took $line_b"
+  fail "the stand-in never acknowledged"
 }
 # The stand-in's CPU time so far, in clock ticks.
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$standin/stat"; }
@@ -141,13 +144,13 @@ case $case in
     wait_standin
     [ "$sim_status" = 143 ] || fail "the stand-in ended with status $sim_status, not by SIGTERM" ;;
   closed_handles)
-    env --default-signal "$sim" "$line_b" --frames 1 <&- >&- 2>&- &
+    env --default-signal "$sim" "$line_b" <&- >&- 2>&- &
     standin=$!
-    wait_for_hold
-    run_tool
+    run_tool_until_acknowledged
     expect_tool 0 "Received: 0x06 "
+    kill -TERM "$standin"
     wait_standin
-    [ "$sim_status" = 0 ] || fail "the stand-in ended with status $sim_status" ;;
+    [ "$sim_status" = 143 ] || fail "the stand-in ended with status $sim_status, not by SIGTERM" ;;
   closed_handles_own_line)
     env --default-signal "$sim" --delay 3000 <&- >&- 2>&- &
     standin=$!

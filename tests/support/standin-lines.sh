@@ -28,7 +28,12 @@ null_modem_open() {
   local dir=$1
   command -v socat >/dev/null ||
     { echo "a null-modem pair needs socat (Debian package socat; scripts/install-deps.sh)" >&2; return 1; }
-  socat pty,rawer,link="$dir/line-a" pty,rawer,link="$dir/line-b" 2>"$dir/socat.log" &
+  # The relay is the cable: at real-time priority where the machine allows it, as the
+  # stand-in asks for itself, so that other work on a busy machine cannot hold a reply
+  # past the 11 ms window.
+  local prompt=()
+  chrt -f 1 true 2>/dev/null && prompt=(chrt -f 1)
+  "${prompt[@]}" socat pty,rawer,link="$dir/line-a" pty,rawer,link="$dir/line-b" 2>"$dir/socat.log" &
   null_modem_relay=$!
   for _ in $(seq 100); do [ -e "$dir/line-a" ] && [ -e "$dir/line-b" ] && break; sleep 0.05; done
   line_a=$(readlink -f "$dir/line-a") && line_b=$(readlink -f "$dir/line-b") && [ -c "$line_a" ] && [ -c "$line_b" ] ||
