@@ -51,6 +51,19 @@ if(WIN32)
     message(STATUS "No MSI: it is built with wixl and msibuild (Debian packages wixl and msitools)")
   endif()
 else()
+  # The packages build what they hold, and only that: `package` does not build the whole
+  # tree first (its cross-builds and tests, which CPack would otherwise build again for
+  # each package), and the install builds the programs, man pages and papers it installs,
+  # so that a package never holds a stale program.
+  set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+  foreach(component debian portable)
+    install(CODE "execute_process(COMMAND \"${CMAKE_COMMAND}\" --build \"${CMAKE_BINARY_DIR}\"
+        --target velmoran_package_contents RESULT_VARIABLE built)
+      if(NOT built EQUAL 0)
+        message(FATAL_ERROR \"velmoran: building what the packages hold failed\")
+      endif()" COMPONENT ${component})
+  endforeach()
+
   # The .deb's programs, from the same libraries, linked as Debian links programs.
   add_executable(velmoran-deb cli/main.cpp)
   target_link_libraries(velmoran-deb PRIVATE velmoran_cli)
@@ -92,6 +105,9 @@ else()
   velmoran_gzip(${CMAKE_CURRENT_BINARY_DIR}/changelog ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)
   list(APPEND gzipped ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)
   add_custom_target(velmoran_gzipped_papers ALL DEPENDS ${gzipped})
+  add_custom_target(velmoran_package_contents)
+  add_dependencies(velmoran_package_contents velmoran velmoran-sim velmoran-deb velmoran-sim-deb
+    velmoran_gzipped_papers)
 
   install(TARGETS velmoran velmoran-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT portable)
   install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT portable)
