@@ -5,7 +5,6 @@
 #include <csignal>
 #include <cstdio>
 
-
 void prepareProcess()
 {
     fillClosedStandardHandles();

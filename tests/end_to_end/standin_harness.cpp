@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <future>
 #include <thread>
 
 #include <fcntl.h>
@@ -124,14 +125,19 @@ EndToEndOutcome runAgainstStandIn(const ToolCommand& tool, StandInTerminal& port
     }
 
     outcome.settingsBefore = currentTerminalSettings(port);
+    // The tool starts once the device runs at its priority: on a busy machine a new thread
+    // can wait longer than the whole window for its first turn.
+    std::promise<void> ready;
     std::thread device;
     if (run.expectFrame) {
         device = std::thread([&] {
             if (!run.behaviour.flood) {
                 requestPromptScheduling();
             }
+            ready.set_value();
             outcome.served = serveExchange(port, run.behaviour, outcome.record, kDeviceWaitMs, &outcome.lineAtFrame);
         });
+        ready.get_future().wait();
     }
 
     std::vector<std::string> argv = tool.prefix;
