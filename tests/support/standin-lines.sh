@@ -7,6 +7,8 @@
 #                                  program writes on one line, the program on the other
 #                                  reads; sets line_a and line_b to the lines' paths
 #   null_modem_close               stops the pair
+#   tool_lines PORT_WORD LAST      what velmoran prints for the frame 0x1FFFFFF0 0x01 0x02
+#                                  on that port, LAST its last line
 # socat keeps both terminal sides open itself, so that neither line hangs up when a
 # program lets go of it.
 
@@ -43,4 +45,9 @@ null_modem_open() {
 null_modem_close() {
   [ -z "${null_modem_relay:-}" ] || { kill "$null_modem_relay" 2>/dev/null; wait "$null_modem_relay" 2>/dev/null; } || true
   null_modem_relay=
+}
+
+tool_lines() {
+  printf 'Program to select CAN ID for download, Version 1.00\nOpened serial port %s successfully\n' "$1"
+  printf 'Sent ID: 0x1FFFFFF0 Data: 0x01 0x02 \n%s\n' "$2"
 }

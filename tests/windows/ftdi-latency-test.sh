@@ -35,10 +35,8 @@ expect_run() {
   local status=$1 last=$2 hint=$3 out err ended
   out=$("$wine" run "$tool" COM20 0x1FFFFFF0 0x01 0x02 2>"$scratch/err" | tr -d '\r') && ended=0 || ended=$?
   err=$(tr -d '\r' <"$scratch/err")
-  local expected="Program to select CAN ID for download, Version 1.00
-Opened serial port COM20 successfully
-Sent ID: 0x1FFFFFF0 Data: 0x01 0x02 
-$last"
+  local expected
+  expected=$(tool_lines COM20 "$last")
   [ "$out" = "$expected" ] || fail "velmoran printed:
 $out
 not:
