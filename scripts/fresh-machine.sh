@@ -75,8 +75,11 @@ trap cleanup EXIT
 for signal in INT TERM HUP; do trap "stop $signal" "$signal"; done
 
 if ! command -v debootstrap >/dev/null; then
-  { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends debootstrap; } \
-    >/dev/null || fail "cannot install debootstrap"
+  # A mirror caught mid-sync fails one index now and then (install-deps.sh does the same).
+  apt-get update -qq >/dev/null 2>&1 || { sleep 10; apt-get update -qq >/dev/null 2>&1; } ||
+    echo "fresh-machine.sh: apt-get update failed for some index; installing from what it fetched" >&2
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends debootstrap >/dev/null ||
+    fail "cannot install debootstrap"
 fi
 if [ -z "$(find "$base" -mtime -7 2>/dev/null)" ]; then
   echo "fresh-machine.sh: making a minimal Debian $release system (debootstrap)"
