@@ -17,7 +17,7 @@
 # --skip, which CI (CI=true) refuses; the summary says so. A leg's counts are CTest's own:
 # a test that failed or did not run fails the run, and under CI so does one that skipped.
 # The native, windows, arm and drivers legs run in one CTest run, their cases side by
-# side (TEST_JOBS at a time, default one per core), as their CMake files allow.
+# side when asked (TEST_JOBS at a time; default 1), as their CMake files allow.
 # The summary ends with the whole run's time and each step's.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -72,7 +72,7 @@ ctest_legs() {
   shift
   for pair in "$@"; do labels+=("${pair#*:}"); done
   local pattern="^($(IFS='|'; echo "${labels[*]}"))\$"
-  ctest --preset "$preset" -L "$pattern" --no-tests=error -j "${TEST_JOBS:-$(nproc)}" \
+  ctest --preset "$preset" -L "$pattern" --no-tests=error -j "${TEST_JOBS:-1}" \
     --output-junit "$results/$preset.xml" || status=$?
   # name<TAB>status for every case in the report, XML's escapes undone.
   sed -n 's/^[[:space:]]*<testcase name="\([^"]*\)".* status="\([a-z]*\)".*/\1\t\2/p' "$results/$preset.xml" 2>/dev/null |
