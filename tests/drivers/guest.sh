@@ -3,14 +3,18 @@
 # its own serial drivers, each port wired to a stand-in device on this machine.
 #   guest.sh fetch ARCH CACHE   Debian's kernel and busybox for ARCH (amd64, arm64), once
 #                               for each kernel build and module list: vmlinuz, and
-#                               base.cpio.gz with busybox and the modules for the FT232 and
-#                               the virtio console, in the folder that it prints
+#                               base.cpio.gz with busybox and the modules for the serial
+#                               drivers, the USB gadgets and the virtio console, in the
+#                               folder that it prints
 #   guest.sh pack OUT FILE...   an initramfs part holding each FILE at /
 #   guest.sh boot ARCH DIR CACHE SIM
 #                               boots ARCH with DIR/tool.cpio.gz over its base; writes each
-#                               case's .exit, .ms (its time), .out, .trace (its stretch of
-#                               qemu's trace) and .usbmon (the guest's, for CDC-ACM) to DIR/run,
-#                               beside each stand-in's sim-PORT.log and console.log
+#                               case's .exit, .ms (its time), .out, .reopen (whether user
+#                               65534 could open the port after it), .trace (its stretch of
+#                               qemu's trace), .usbmon (the guest's, for CDC-ACM) and .chip
+#                               (the chip's log, for a chip) to DIR/run, beside each stand-in's
+#                               sim-PORT.log, each chip's CHIP.port (its tty) or CHIP.fault,
+#                               and console.log
 set -euo pipefail
 fail() { echo "guest.sh: $*" >&2; exit 1; }
 scratch=$(mktemp -d)
@@ -27,9 +31,11 @@ kernel_package() {
 fetch() {
   local arch=$1 cache=$2 kernel version dir module found
   # The CDC-ACM adapter is the kernel's own USB gadget (g_serial, its device side
-  # /dev/ttyGS0) on the virtual controller dummy_hcd, seen by cdc-acm; usbmon watches.
+  # /dev/ttyGS0) on the virtual controller dummy_hcd, seen by cdc-acm; usbmon watches. The
+  # CH340, CP2102 and PL2303 are user-space chips on FunctionFS (usb_f_fs), each on its own
+  # virtual controller, taken by their own drivers.
   local modules="usb-common usbcore xhci-hcd xhci-pci usbserial ftdi_sio udc-core dummy_hcd configfs libcomposite
-    u_serial usb_f_acm g_serial cdc-acm usbmon"
+    u_serial usb_f_acm g_serial cdc-acm usbmon usb_f_fs ch341 cp210x pl2303"
   case $arch in
     amd64) modules+=" virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci virtio_console" ;;
     arm64) modules+=" virtio_mmio virtio_console" ;;
@@ -89,7 +95,7 @@ boot() {
     amd64) qemu=(qemu-system-x86_64 -device virtio-serial-pci) ports="ttyUSB0 ttyS1 ttyACM0" ;;
     arm64) qemu=(qemu-system-aarch64 -M virt -cpu cortex-a57 -device virtio-serial-device) ports="ttyUSB0 ttyS0 ttyAMA0 ttyACM0" ;;
   esac
-  rm -rf "$dir/run" && mkdir "$dir/run" && cd "$dir/run" && mkfifo control.in control.out && : >sim-ttyACM0.log
+  rm -rf "$dir/run" && mkdir "$dir/run" && cd "$dir/run" && mkfifo control.in control.out
   for port in ${ports% ttyACM0}; do
     "$sim" --ignore-first 1 >"sim-$port.log" &
     for _ in $(seq 100); do [ -s "sim-$port.log" ] && break; sleep 0.05; done
@@ -109,7 +115,7 @@ boot() {
     status=0
     timeout 120 "${qemu[@]}" -nodefaults -nographic -no-reboot -m 256 -accel tcg -kernel "$guest_files/vmlinuz" \
       -initrd initrd \
-      -append "rdinit=/init console=hvc0 panic=-1 devices=${ports// /,}" \
+      -append "rdinit=/init console=hvc0 panic=-1 devices=${ports// /,} chips=ch340,cp2102,pl2303" \
       -chardev file,id=console,path=console.log -device virtconsole,chardev=console \
       -chardev pipe,id=control,path=control -device virtconsole,chardev=control "${wiring[@]}" \
       -D trace -trace 'usb_serial_*' -trace usb_xhci_xfer_start -trace serial_update_parameters \
@@ -129,7 +135,10 @@ boot() {
         : >"$at.out" ;;
       "@@ usb "*) printf '%s\n' "${line#@@ usb }" >>"$at.usbmon" ;;
       "@@ pull "*) printf '%s\n' "${line#@@ pull }" >"$at.pull" ;;
-      "@@ sim "*) printf '%s\n' "${line#@@ sim }" >>sim-ttyACM0.log ;;
+      "@@ reopen "*) printf '%s\n' "${line#@@ reopen }" >"$at.reopen" ;;
+      "@@ chip "*) printf '%s\n' "${line#@@ chip }" >>"$at.chip" ;;
+      "@@ port "* | "@@ fault "*) read -r _ kind label text <<<"$line" && printf '%s\n' "$text" >"$label.$kind" ;;
+      "@@ sim "*) read -r _ _ label text <<<"$line" && printf '%s\n' "$text" >>"sim-$label.log" ;;
       "@@ done") done=yes && break ;;
       *) printf '%s\n' "$line" >>"$at.out" ;;
     esac
