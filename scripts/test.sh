@@ -8,7 +8,8 @@
 #   arm         velmoran for arm64 and armhf, cross-built by the native build (label arm):
 #               the end-to-end table under qemu, and each one's .deb
 #   drivers     Linux booted under qemu, amd64 and arm64 (label drivers): velmoran on the
-#               kernel's own FTDI, 16550, PL011 and CDC-ACM drivers, and what each was told
+#               kernel's own FTDI, CH340, CP2102, PL2303, CDC-ACM, 16550 and PL011 drivers,
+#               and what each was told
 #   sanitizers  the native tests again, built with AddressSanitizer and UBSan
 #
 #   test.sh [--skip fuzz|windows|arm|drivers|sanitizers]...   (the native leg always runs)
@@ -27,7 +28,7 @@ declare -A left_out=()
 while [ $# -gt 0 ]; do
   case "$1 ${2:-}" in
     "--skip fuzz" | "--skip windows" | "--skip arm" | "--skip drivers" | "--skip sanitizers") left_out[$2]=1; shift 2 ;;
-    -h* | --help*) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h* | --help*) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "test.sh: unknown arguments '$*'; --skip takes one of: ${legs[*]} (see --help)" >&2; exit 2 ;;
   esac
 done
