@@ -40,8 +40,14 @@ fetch() {
     amd64) modules+=" virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci virtio_console" ;;
     arm64) modules+=" virtio_mmio virtio_console" ;;
   esac
-  if [ "$arch" != "$(dpkg --print-architecture)" ] && ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
-    { dpkg --add-architecture "$arch" && apt-get update -qq; } >&2 || fail "cannot add $arch to dpkg's architectures"
+  # The list is read whole before it is searched: a search that stops at its first match
+  # must not fail the pipe. An index of the archive that fails to refresh (a mirror caught
+  # mid-sync) is no reason to stop; the kernel's lookup below says if it was needed.
+  local foreign
+  foreign=$(dpkg --print-foreign-architectures)
+  if [ "$arch" != "$(dpkg --print-architecture)" ] && ! grep -qx "$arch" <<<"$foreign"; then
+    dpkg --add-architecture "$arch" >&2 || fail "cannot add $arch to dpkg's architectures"
+    apt-get update -qq >&2 || echo "guest.sh: apt-get update failed for some index; going on with what it fetched" >&2
   fi
   read -r kernel version < <(kernel_package "$arch") || { apt-get update -qq >&2; read -r kernel version < <(kernel_package "$arch"); } ||
     fail "apt knows no linux-image-$arch:$arch to take the guest's kernel from"
