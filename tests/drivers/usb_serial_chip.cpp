@@ -13,6 +13,9 @@
 //   chip line baud=B data=D parity=P stop=S    the line as the chip now has it
 //   chip flow none|rtscts|xonxoff              its flow control, where the driver sets one
 //   chip received HEX...                       bytes the host sent to be transmitted
+//   chip request TYPE REQUEST VALUE INDEX [HEX...]
+//                                              each control request as it came, with the
+//                                              data the host sent or the chip answered
 // The requests each driver sends, and what they mean, are those of Linux 6.1 and 6.12
 // (drivers/usb/serial/ch341.c, cp210x.c and pl2303.c).
 
@@ -334,6 +337,25 @@ void transfer(ssize_t)
 {
 }
 
+std::string hex(const std::uint8_t* bytes, std::size_t count)
+{
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) {
+        char byte[4];
+        std::snprintf(byte, sizeof byte, " %02x", bytes[i]);
+        text += byte;
+    }
+    return text;
+}
+
+void logRequest(Chip& chip, const Request& request, const Bytes& data, bool known)
+{
+    char head[64];
+    std::snprintf(head, sizeof head, "request %02x %02x %04x %04x", request.type, request.request, request.value,
+                  request.index);
+    logLine(chip, head + hex(data.data(), data.size()) + (known ? "" : " stalled"));
+}
+
 // ep0: each SETUP is answered, its data read first where the host sends some; a request
 // the chip does not know is stalled, as a real chip's would be.
 void serveControl(Chip& chip, int ep0)
@@ -355,8 +377,10 @@ void serveControl(Chip& chip, int ep0)
                               event.u.setup.wIndex, event.u.setup.wLength};
         Bytes data, reply;
         if (request.type & USB_DIR_IN) {
-            if (answer(chip, request, data, reply)) {
-                reply.resize(std::min<std::size_t>(reply.size(), request.length));
+            const bool known = answer(chip, request, data, reply);
+            reply.resize(std::min<std::size_t>(reply.size(), request.length));
+            logRequest(chip, request, known ? reply : Bytes(), known);
+            if (known) {
                 transfer(write(ep0, reply.data(), reply.size()));
             } else {
                 transfer(read(ep0, nullptr, 0));
@@ -364,9 +388,10 @@ void serveControl(Chip& chip, int ep0)
             continue;
         }
         data.resize(request.length);
-        const ssize_t read_ = read(ep0, data.data(), data.size());
-        data.resize(read_ > 0 ? static_cast<std::size_t>(read_) : 0);
-        if (read_ >= 0) {
+        const ssize_t sent = read(ep0, data.data(), data.size());
+        data.resize(sent > 0 ? static_cast<std::size_t>(sent) : 0);
+        logRequest(chip, request, data, true);
+        if (sent >= 0) {
             answer(chip, request, data, reply);
         }
     }
@@ -382,13 +407,7 @@ void carryOut(Chip& chip, int epOut, int terminal)
             usleep(10000);  // disabled until the host configures the chip again
             continue;
         }
-        std::string hex = "received";
-        for (ssize_t i = 0; i < got; ++i) {
-            char byte[4];
-            std::snprintf(byte, sizeof byte, " %02x", buffer[i]);
-            hex += byte;
-        }
-        logLine(chip, hex);
+        logLine(chip, "received" + hex(buffer, static_cast<std::size_t>(got)));
         transfer(write(terminal, buffer, static_cast<std::size_t>(got)));
     }
 }
