@@ -161,9 +161,14 @@ case $case in
   closed_handles_own_line)
     env --default-signal "$sim" --delay 3000 <&- >&- 2>&- &
     standin=$!
+    # Read link by link: a descriptor the starting stand-in closes while find walks them
+    # made find fail, and under pipefail that ended this script without a word.
     own=
     for _ in $(seq 100); do
-      own=$(find "/proc/$standin/fd" -lname '/dev/pts/*' -printf '%l\n' 2>/dev/null | head -n 1)
+      for descriptor in "/proc/$standin/fd"/*; do
+        link=$(readlink "$descriptor" 2>/dev/null) || continue
+        case $link in /dev/pts/*) own=$link && break ;; esac
+      done
       [ -n "$own" ] && break
       sleep 0.05
     done
