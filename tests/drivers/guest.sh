@@ -49,8 +49,15 @@ fetch() {
     dpkg --add-architecture "$arch" >&2 || fail "cannot add $arch to dpkg's architectures"
     apt-get update -qq >&2 || echo "guest.sh: apt-get update failed for some index; going on with what it fetched" >&2
   fi
-  read -r kernel version < <(kernel_package "$arch") || { apt-get update -qq >&2; read -r kernel version < <(kernel_package "$arch"); } ||
-    fail "apt knows no linux-image-$arch:$arch to take the guest's kernel from"
+  # apt's answer changes only with its lists, and takes seconds to get: it is kept in the
+  # cache with the time the lists last changed, and asked again when they have.
+  local lookup=$cache/$arch/lookup seen lists
+  lists=$(stat -c %Y /var/lib/apt/lists)
+  if ! { [ -s "$lookup" ] && read -r seen kernel version <"$lookup" && [ "$seen" = "$lists" ]; }; then
+    read -r kernel version < <(kernel_package "$arch") ||
+      { apt-get update -qq >&2; read -r kernel version < <(kernel_package "$arch"); } ||
+      fail "apt knows no linux-image-$arch:$arch to take the guest's kernel from"
+  fi
   # Keyed on what it holds: a new kernel build or module list makes a new one.
   dir=$cache/$arch/$kernel-${version//[:~]/_}-$(echo "$modules" | cksum | cut -d ' ' -f 1)
   if [ ! -s "$dir/base.cpio.gz" ]; then
@@ -88,8 +95,9 @@ fetch() {
     cp "$scratch"/debs/boot/vmlinuz-* "$dir/vmlinuz"
     pack "$scratch/base" >"$dir/part" && mv "$dir/part" "$dir/base.cpio.gz"
     # Only the build in use is kept.
-    find "$cache/$arch" -mindepth 1 -maxdepth 1 ! -path "$dir" -exec rm -rf {} +
+    find "$cache/$arch" -mindepth 1 -maxdepth 1 ! -path "$dir" ! -path "$lookup" -exec rm -rf {} +
   fi
+  echo "$(stat -c %Y /var/lib/apt/lists) $kernel $version" >"$lookup"
   echo "$dir"
 }
 

@@ -67,6 +67,10 @@ struct Chip {
     Bytes pl2303Line = Bytes(7, 0);    // PL2303 GET_LINE_REQUEST/SET_LINE_REQUEST block
     std::FILE* log = nullptr;
     std::mutex logLock;
+    // Held by the control endpoint from taking a request's data (which lets the host go on)
+    // until the request is logged, and by the bulk OUT side before it logs: bytes the host
+    // sent after a request are never logged before it.
+    std::mutex busOrder;
 };
 
 void logLine(Chip& chip, const std::string& text)
@@ -387,6 +391,7 @@ void serveControl(Chip& chip, int ep0)
             }
             continue;
         }
+        std::lock_guard<std::mutex> inOrder(chip.busOrder);
         data.resize(request.length);
         const ssize_t sent = read(ep0, data.data(), data.size());
         data.resize(sent > 0 ? static_cast<std::size_t>(sent) : 0);
@@ -407,7 +412,10 @@ void carryOut(Chip& chip, int epOut, int terminal)
             usleep(10000);  // disabled until the host configures the chip again
             continue;
         }
-        logLine(chip, "received" + hex(buffer, static_cast<std::size_t>(got)));
+        {
+            std::lock_guard<std::mutex> inOrder(chip.busOrder);
+            logLine(chip, "received" + hex(buffer, static_cast<std::size_t>(got)));
+        }
         transfer(write(terminal, buffer, static_cast<std::size_t>(got)));
     }
 }
