@@ -28,6 +28,14 @@ kernel_package() {
   [ -n "$name" ] && echo "$name $(apt-cache show "$name:$arch" 2>/dev/null | sed -n 's/^Version: //p' | head -n 1)"
 }
 
+# Which chip a driver module is for, where a failure should name it.
+family_of() {
+  case $1 in
+    ch341) echo ": the CH340's driver" ;; cp210x) echo ": the CP2102's driver" ;; pl2303) echo ": the PL2303's driver" ;;
+    usb_f_fs) echo ": FunctionFS, which plays the CH340, the CP2102 and the PL2303" ;;
+  esac
+}
+
 fetch() {
   local arch=$1 cache=$2 kernel version dir module found
   # The CDC-ACM adapter is the kernel's own USB gadget (g_serial, its device side
@@ -79,7 +87,7 @@ fetch() {
       found=$(find "$tree" -name "$module.ko*" | head -n 1)
       if [ -z "$found" ]; then
         # Built into this kernel: nothing to load.
-        grep -q "/${module//[-_]/[-_]}\.ko\$" "$tree/modules.builtin" || fail "no $module in $kernel"
+        grep -q "/${module//[-_]/[-_]}\.ko\$" "$tree/modules.builtin" || fail "no $module in $kernel$(family_of "$module")"
         continue
       fi
       case $found in
