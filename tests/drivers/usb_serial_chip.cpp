@@ -86,6 +86,16 @@ void logLineSettings(Chip& chip)
                       " parity=" + std::string(1, chip.line.parity) + " stop=" + chip.line.stopBits);
 }
 
+// The CP210x and the PL2303 number parity and stop bits alike: parity 0 to 4 is none, odd,
+// even, mark, space; stop bits 0 to 2 are 1, 1.5, 2.
+void setCodedFormat(Line& line, unsigned parity, unsigned stopBits)
+{
+    static const char kParities[] = "NOEMS";
+    static const char* const kStopBits[] = {"1", "1.5", "2"};
+    line.parity = parity < 5 ? kParities[parity] : '?';
+    line.stopBits = stopBits < 3 ? kStopBits[stopBits] : "?";
+}
+
 std::uint32_t littleEndian32(const Bytes& bytes, std::size_t at)
 {
     return bytes.size() < at + 4 ? 0
@@ -172,12 +182,8 @@ bool answerCp2102(Chip& chip, const Request& request, const Bytes& data, Bytes& 
         logLineSettings(chip);
         return true;
     case 0x03: {  // set line control: data bits, parity, stop bits in nibbles
-        static const char kParities[] = "NOEMS";
-        const unsigned parity = (request.value >> 4) & 0x0f;
-        const unsigned stop = request.value & 0x0f;
         chip.line.dataBits = (request.value >> 8) & 0x0f;
-        chip.line.parity = parity < 5 ? kParities[parity] : '?';
-        chip.line.stopBits = stop == 0 ? "1" : stop == 1 ? "1.5" : stop == 2 ? "2" : "?";
+        setCodedFormat(chip.line, (request.value >> 4) & 0x0f, request.value & 0x0f);
         logLineSettings(chip);
         return true;
     }
@@ -251,13 +257,10 @@ bool answerPl2303(Chip& chip, const Request& request, const Bytes& data, Bytes& 
         reply = chip.pl2303Line;
         return true;
     case 0x20: {  // set line request: rate, stop bits, parity, data bits
-        static const char kParities[] = "NOEMS";
-        static const char* const kStopBits[] = {"1", "1.5", "2"};
         chip.pl2303Line = data;
         chip.pl2303Line.resize(7, 0);
         chip.line.baud = pl2303Baud(chip.pl2303Line);
-        chip.line.stopBits = chip.pl2303Line[4] < 3 ? kStopBits[chip.pl2303Line[4]] : "?";
-        chip.line.parity = chip.pl2303Line[5] < 5 ? kParities[chip.pl2303Line[5]] : '?';
+        setCodedFormat(chip.line, chip.pl2303Line[5], chip.pl2303Line[4]);
         chip.line.dataBits = chip.pl2303Line[6];
         logLineSettings(chip);
         return true;
