@@ -1,24 +1,14 @@
 #include "serial_link.hpp"
 
+#include "monotonic_clock.hpp"
+
 #include <cerrno>
-#include <ctime>
 
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
 namespace {
-
-using Nanoseconds = long long;
-
-Nanoseconds monotonicNow()
-{
-    timespec now {};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<Nanoseconds>(now.tv_sec) * 1000000000LL + now.tv_nsec;
-}
-
-constexpr Nanoseconds kNanosecondsPerMs = 1000000LL;
 
 // Whole milliseconds for poll, rounded up so that a wait never ends early.
 int pollTimeoutMs(Nanoseconds remaining)

@@ -1,11 +1,16 @@
 #pragma once
 
 // A serial port as velmoran and velmoran-sim take it from their user and give it back:
-// named by its word, opened exclusively, its line set to 115200 baud 8N1 raw, and on the
-// way out the driver's low-latency flag and the exclusive hold put back, and the line's
-// settings too where the program kept them (the stand-in does; velmoran keeps none, and
-// leaves the line at 115200 8N1 as the port had it otherwise). Each program adds only its
-// own reads and writes (serial_link.hpp, the stand-in's device).
+// named by its word, opened exclusively, its line set to 115200 baud 8N1 raw. On the way
+// out both put back the driver's low-latency flag and end the exclusive hold. What they
+// leave on the line differs:
+// - velmoran-sim keeps the line's settings when it takes the port and puts them all back.
+// - velmoran keeps none, as a Windows program that calls SetCommState leaves them: the
+//   port stays at 115200 baud, 8 data bits, no parity, one stop bit and raw (no echo,
+//   no line editing, no translation of bytes), with its flow control and modem lines
+//   as it had them.
+// Each program adds only its own reads and writes (serial_link.hpp, the stand-in's
+// device).
 //
 // One header for every platform; serial_port_win32.cpp and serial_port_posix.cpp
 // implement it and the build picks one. What a port had before it was taken is kept in

@@ -1,6 +1,7 @@
 #include "serial_port.hpp"
 
 #include "low_latency.hpp"
+#include "monotonic_clock.hpp"
 #include "serial_driver_ioctl.hpp"
 
 #include <cstdio>
@@ -53,16 +54,6 @@ bool isOwnTerminal(int descriptor)
         }
     }
     return false;
-}
-
-using Nanoseconds = long long;
-constexpr Nanoseconds kNanosecondsPerMs = 1000000LL;
-
-Nanoseconds monotonicNow()
-{
-    timespec now {};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<Nanoseconds>(now.tv_sec) * 1000000000LL + now.tv_nsec;
 }
 
 // Bytes still queued for the line; 0 when the driver cannot tell.
