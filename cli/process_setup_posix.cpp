@@ -1,6 +1,7 @@
 #include "process_setup.hpp"
 
 #include "../link/serial_port.hpp"
+#include "../link/stop_signals.hpp"
 
 #include <csignal>
 #include <cstdio>
@@ -19,10 +20,9 @@ sigset_t stopRequests()
 {
     sigset_t signals;
     sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGHUP);
-    sigaddset(&signals, SIGQUIT);
+    for (int signal : stopSignals()) {
+        sigaddset(&signals, signal);
+    }
     return signals;
 }
 

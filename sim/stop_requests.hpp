@@ -2,9 +2,8 @@
 
 // How velmoran-sim learns that it is asked to stop, so that it gives its port back before
 // it ends: on POSIX every signal that would end it and can be caught (SIGINT from Ctrl-C,
-// SIGTERM from kill, SIGHUP from a closed terminal, SIGQUIT from Ctrl-\, and SIGUSR1,
-// SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGPWR and the real-time
-// signals where they exist); on Windows Ctrl-C, Ctrl-Break, a closed console window and
+// SIGTERM from kill, SIGHUP from a closed terminal, SIGQUIT from Ctrl-\, and the rest
+// that stop_signals.hpp lists); on Windows Ctrl-C, Ctrl-Break, a closed console window and
 // shutdown, but not a user's logoff, which a stand-in run as a service outlives. A reader
 // of its output that goes away ends it through the failed write instead: SIGPIPE is
 // ignored. SIGKILL and SIGSTOP cannot be caught.

@@ -1,5 +1,7 @@
 #include "stop_requests.hpp"
 
+#include "stop_signals.hpp"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -9,30 +11,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Each signal whose default action ends the process, but for the faults a program
-// raises itself (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGSYS, SIGTRAP): after one of
-// those nothing can be trusted to put the port back.
-const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF,
-                            SIGXCPU, SIGXFSZ,
-#ifdef SIGPWR
-                            SIGPWR,
-#endif
-};
-
-// Calls `act` with each stop signal, the real-time ones included where there are any.
-template <typename Act>
-void forEachStopSignal(Act act)
-{
-    for (int signal : kStopSignals) {
-        act(signal);
-    }
-#ifdef SIGRTMIN
-    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) {
-        act(signal);
-    }
-#endif
-}
 
 volatile std::sig_atomic_t stopSignal = 0;
 // A byte written here wakes a wait at once, whenever the signal comes.
@@ -62,17 +40,20 @@ void watchForStop()
             fcntl(end, F_SETFD, FD_CLOEXEC);
         }
     }
+    const std::vector<int> signals = stopSignals();
     struct sigaction stop {};
     stop.sa_handler = requestStop;
     sigemptyset(&stop.sa_mask);
-    forEachStopSignal([&](int signal) { sigaddset(&stop.sa_mask, signal); });
-    forEachStopSignal([&](int signal) {
+    for (int signal : signals) {
+        sigaddset(&stop.sa_mask, signal);
+    }
+    for (int signal : signals) {
         struct sigaction before {};
         sigaction(signal, nullptr, &before);
         if (before.sa_handler != SIG_IGN) {
             sigaction(signal, &stop, nullptr);
         }
-    });
+    }
 }
 
 bool stopRequested()

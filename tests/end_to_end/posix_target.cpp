@@ -304,8 +304,8 @@ void PrintTo(const StopCase& c, std::ostream* os)
 class StoppedRun : public ::testing::TestWithParam<StopCase> {};
 
 // Stopped mid-run (here while held in its write on a line that takes nothing more) by
-// Ctrl-C, kill, a closed terminal window or Ctrl-\, a run puts the port back before it
-// ends as the stop asks, and what it printed comes out. A signal its caller had blocked
+// Ctrl-C, kill, a closed terminal window, Ctrl-\ or any other signal that would end it, a
+// run puts the port back before it ends as the stop asks, and what it printed comes out. A signal its caller had blocked
 // stays blocked.
 TEST_P(StoppedRun, PutsThePortBackFirst)
 {
@@ -334,6 +334,13 @@ TEST_P(StoppedRun, PutsThePortBackFirst)
 INSTANTIATE_TEST_SUITE_P(PortSafety, StoppedRun,
                          ::testing::Values(StopCase {"Interrupt", SIGINT, false}, StopCase {"Terminate", SIGTERM, false},
                                            StopCase {"HangUp", SIGHUP, false}, StopCase {"Quit", SIGQUIT, false},
+                                           StopCase {"User1", SIGUSR1, false}, StopCase {"User2", SIGUSR2, false},
+                                           StopCase {"Alarm", SIGALRM, false}, StopCase {"VirtualAlarm", SIGVTALRM, false},
+                                           StopCase {"Profiling", SIGPROF, false}, StopCase {"CpuLimit", SIGXCPU, false},
+                                           StopCase {"FileSizeLimit", SIGXFSZ, false}, StopCase {"Io", SIGIO, false},
+                                           StopCase {"StackFault", SIGSTKFLT, false}, StopCase {"Power", SIGPWR, false},
+                                           StopCase {"RealTimeFirst", SIGRTMIN, false},
+                                           StopCase {"RealTimeLast", SIGRTMAX, false},
                                            StopCase {"InterruptBlockedByCaller", SIGINT, true}),
                          [](const ::testing::TestParamInfo<StopCase>& info) { return std::string(info.param.name); });
 
