@@ -63,7 +63,12 @@ if errorlevel 1 (
   goto :eof
 )
 set /a changed+=1
-echo ftdi-latency: %port%: LatencyTimer %was% -^> %ms% ms in %key%
+rem The key's name is data: FTDI names an adapter without a serial number by its USB
+rem location ("...+6&2B2D4E1&0&2"), and expanded with %%, each & would start a command.
+rem Expanded with !, it is printed as it stands.
+setlocal EnableDelayedExpansion
+echo ftdi-latency: !port!: LatencyTimer !was! -^> !ms! ms in !key!
+endlocal
 goto :eof
 
 :was

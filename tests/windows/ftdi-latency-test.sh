@@ -11,7 +11,10 @@ case=$1 sim=$2 tool=$3 wine=$4 bat=$5
 fail() { echo "ftdi-latency-test ($case): $*" >&2; exit 1; }
 scratch=$(mktemp -d)
 root='HKLM\SYSTEM\CurrentControlSet\Enum\FTDIBUS' root_key='HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum\FTDIBUS'
-forget_keys() { "$wine" run reg delete "$root" /f >/dev/null 2>&1 || true; }
+forget_keys() {
+  "$wine" run reg delete "$root" /f >/dev/null 2>&1 || true
+  rm -f "$WINEPREFIX/drive_c/0.bat" "$WINEPREFIX/drive_c/2B2D4E1.bat" "$WINEPREFIX/drive_c"/*.ran
+}
 trap 'kill ${standin:-} 2>/dev/null || true; null_modem_close; forget_keys; rm -rf "$scratch"' EXIT
 . "$(dirname "$0")/../support/standin-lines.sh"
 
@@ -26,6 +29,13 @@ key() {
 seed() {
   "$wine" run reg import "Z:${scratch//\//\\}\\keys.reg" >/dev/null 2>&1 ||
     fail "reg import failed: $(cat "$scratch/keys.reg")"
+}
+# ftdi_script WORD...: examples/ftdi-latency.bat under cmd, in C:\, where a command hidden
+# in a key's name would be found.
+drive_c=$WINEPREFIX/drive_c
+ftdi_script() {
+  cp "$bat" "$drive_c/ftdi-latency.bat" && rm -f "$drive_c"/*.ran
+  (cd "$drive_c" && "$wine" run cmd /c 'C:\ftdi-latency.bat' "$@" | tr -d '\r')
 }
 latency() { "$wine" run reg query "$root\\$1\\0000\\Device Parameters" /v LatencyTimer | tr -d '\r' |
   sed -n 's/^ *LatencyTimer *REG_DWORD *//p'; }
@@ -98,21 +108,41 @@ case $case in
     seed
     expect_run 0 "Received: 0x06 " "" ;;
   script)
+    # FTDI names the key of an adapter without a serial number by its USB location, & and
+    # all: the name is printed as it stands, and what follows an & never runs as a command.
+    located='VID_0403+PID_6001+6&2B2D4E1&0&2'
     key VID_0403+PID_6001+A1 '"PortName"="COM20"' '"LatencyTimer"=dword:00000010'
+    key "$located" '"PortName"="COM20"' '"LatencyTimer"=dword:00000010'
     key VID_0403+PID_6001+B2 '"PortName"="COM7"' '"LatencyTimer"=dword:00000010'
     seed
-    cp "$bat" "$WINEPREFIX/drive_c/ftdi-latency.bat"
-    said=$("$wine" run cmd /c 'C:\ftdi-latency.bat' COM20 | tr -d '\r') || fail "ftdi-latency.bat COM20 failed: $said"
-    grep -qxF 'ftdi-latency: COM20: LatencyTimer 16 -> 1 ms in HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum\FTDIBUS\VID_0403+PID_6001+A1\0000\Device Parameters' <<<"$said" ||
-      fail "ftdi-latency.bat COM20 said: $said"
+    for command in 0 2B2D4E1; do printf '@echo ran>C:\\%s.ran\r\n' $command >"$drive_c/$command.bat"; done
+    said=$(ftdi_script COM20) || fail "ftdi-latency.bat COM20 failed: $said"
+    for name in VID_0403+PID_6001+A1 "$located"; do
+      grep -qxF "ftdi-latency: COM20: LatencyTimer 16 -> 1 ms in $root_key\\$name\\0000\\Device Parameters" <<<"$said" ||
+        fail "ftdi-latency.bat COM20 said: $said"
+      [ "$(latency "$name")" = 0x1 ] || fail "COM20's key $name holds $(latency "$name"), not 1"
+    done
+    ran=$(cd "$drive_c" && ls ./*.ran 2>/dev/null) && fail "a key's name ran as commands: $ran"
     grep -q '^ftdi-latency: unplug the adapter on COM20' <<<"$said" || fail "ftdi-latency.bat COM20 said: $said"
-    [ "$(latency VID_0403+PID_6001+A1)" = 0x1 ] || fail "COM20's key holds $(latency VID_0403+PID_6001+A1), not 1"
     [ "$(latency VID_0403+PID_6001+B2)" = 0x10 ] || fail "COM7's key holds $(latency VID_0403+PID_6001+B2), not 16"
     silent ""
     status=0
-    said=$("$wine" run cmd /c 'C:\ftdi-latency.bat' COM9 | tr -d '\r') || status=$?
+    said=$(ftdi_script COM9) || status=$?
     [ "$status" = 2 ] || fail "ftdi-latency.bat COM9 ended with $status, not 2"
     [ "$said" = "ftdi-latency: no FTDI adapter is registered as COM9: check the port in Device Manager, Ports (COM & LPT)." ] ||
       fail "ftdi-latency.bat COM9 said: $said" ;;
+  script_refusals)
+    # Words the script refuses with its usage line and 1, before it reads the registry.
+    key VID_0403+PID_6001+A1 '"PortName"="COM1"' '"LatencyTimer"=dword:00000010'
+    seed
+    for words in COM04 'COM1 & x' 'COM1|0' 'COM1|256'; do
+      IFS='|' read -ra argv <<<"$words"
+      status=0
+      said=$(ftdi_script "${argv[@]}") || status=$?
+      [ "$status" = 1 ] || fail "ftdi-latency.bat $words ended with $status, not 1: $said"
+      [ "$said" = "usage: ftdi-latency.bat COMn [MS]   (MS from 1 to 255; 1 if left out)" ] ||
+        fail "ftdi-latency.bat $words said: $said"
+    done
+    [ "$(latency VID_0403+PID_6001+A1)" = 0x10 ] || fail "a refused word changed COM1's key to $(latency VID_0403+PID_6001+A1)" ;;
   *) fail "unknown case" ;;
 esac
