@@ -1,40 +1,25 @@
 #include "bridge_latency.hpp"
 
+#include "bridge_latency_choice.hpp"
+
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+#include <setupapi.h>
 
 // FTDI's driver keeps each port's settings under
 //   HKLM\SYSTEM\CurrentControlSet\Enum\FTDIBUS\<device>\<instance>\Device Parameters
-// with PortName (REG_SZ, "COM4") and LatencyTimer (REG_DWORD, ms). One adapter seen in
-// several USB sockets has a key for each, all naming the same port: the largest timer
-// among them is the one to fear. Read only, with an ordinary user's rights.
+// with PortName (REG_SZ, "COM4") and LatencyTimer (REG_DWORD, ms); SetupAPI says which of
+// those devices are plugged in now (bridge_latency_choice.hpp chooses). Read only, with an
+// ordinary user's rights.
 
 namespace {
 
 // Far more than a PC has; the walk ends in bounded time whatever the registry holds.
 constexpr DWORD kMostKeysWalked = 4096;
-
-bool sameAsciiIgnoringCase(const char* left, const char* right)
-{
-    for (;; ++left, ++right) {
-        char a = *left;
-        char b = *right;
-        if (a >= 'a' && a <= 'z') {
-            a = static_cast<char>(a - 'a' + 'A');
-        }
-        if (b >= 'a' && b <= 'z') {
-            b = static_cast<char>(b - 'a' + 'A');
-        }
-        if (a != b) {
-            return false;
-        }
-        if (a == '\0') {
-            return true;
-        }
-    }
-}
 
 // The key's PortName, when it is a string that names `portName` (in any case).
 bool namesPort(HKEY parameters, const char* portName)
@@ -82,6 +67,50 @@ void forEachSubkey(HKEY key, Visit visit)
     }
 }
 
+// SetupAPI is loaded only here, after a missed reply, so that a run that is answered
+// never pays for it.
+using GetClassDevs = decltype(&SetupDiGetClassDevsA);
+using EnumDeviceInfo = decltype(&SetupDiEnumDeviceInfo);
+using GetDeviceInstanceId = decltype(&SetupDiGetDeviceInstanceIdA);
+using DestroyDeviceInfoList = decltype(&SetupDiDestroyDeviceInfoList);
+
+template <typename Function>
+Function setupApiFunction(HMODULE setupApi, const char* name)
+{
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(setupApi, name)));
+}
+
+// The FTDI devices plugged in now, or not known when SetupAPI cannot say.
+PresentDevices presentFtdiDevices()
+{
+    PresentDevices present;
+    const HMODULE setupApi = LoadLibraryExA("setupapi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (setupApi == nullptr) {
+        return present;
+    }
+    const auto getClassDevs = setupApiFunction<GetClassDevs>(setupApi, "SetupDiGetClassDevsA");
+    const auto enumDeviceInfo = setupApiFunction<EnumDeviceInfo>(setupApi, "SetupDiEnumDeviceInfo");
+    const auto getInstanceId = setupApiFunction<GetDeviceInstanceId>(setupApi, "SetupDiGetDeviceInstanceIdA");
+    const auto destroyList = setupApiFunction<DestroyDeviceInfoList>(setupApi, "SetupDiDestroyDeviceInfoList");
+    if (getClassDevs && enumDeviceInfo && getInstanceId && destroyList) {
+        const HDEVINFO devices = getClassDevs(nullptr, "FTDIBUS", nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT);
+        if (devices != INVALID_HANDLE_VALUE) {
+            present.known = true;
+            SP_DEVINFO_DATA device {};
+            device.cbSize = sizeof device;
+            for (DWORD index = 0; index < kMostKeysWalked && enumDeviceInfo(devices, index, &device); ++index) {
+                char instanceId[256] = {};  // Windows' device IDs hold at most 200
+                if (getInstanceId(devices, &device, instanceId, sizeof instanceId, nullptr)) {
+                    present.instanceIds.emplace_back(instanceId);
+                }
+            }
+            destroyList(devices);
+        }
+    }
+    FreeLibrary(setupApi);
+    return present;
+}
+
 }  // namespace
 
 BridgeLatency findBridgeLatency(const SerialPort&, std::int32_t portNumber)
@@ -89,11 +118,11 @@ BridgeLatency findBridgeLatency(const SerialPort&, std::int32_t portNumber)
     char portName[16];
     std::snprintf(portName, sizeof portName, "COM%ld", static_cast<long>(portNumber));
 
-    BridgeLatency longest;
+    std::vector<BridgeLatencyKey> keys;
     HKEY devices = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS", 0,
                       KEY_ENUMERATE_SUB_KEYS, &devices) != ERROR_SUCCESS) {
-        return longest;
+        return BridgeLatency {};
     }
     forEachSubkey(devices, [&](const char* device) {
         HKEY instances = nullptr;
@@ -107,16 +136,16 @@ BridgeLatency findBridgeLatency(const SerialPort&, std::int32_t portNumber)
             if (RegOpenKeyExA(instances, path, 0, KEY_QUERY_VALUE, &parameters) != ERROR_SUCCESS) {
                 return;
             }
-            if (namesPort(parameters, portName)) {
-                const BridgeLatency latency = latencyTimer(parameters);
-                if (latency.known && latency.milliseconds > longest.milliseconds) {
-                    longest = latency;
-                }
+            if (keys.size() < kMostKeysWalked && namesPort(parameters, portName)) {
+                keys.push_back({std::string("FTDIBUS\\") + device + "\\" + instance, latencyTimer(parameters)});
             }
             RegCloseKey(parameters);
         });
         RegCloseKey(instances);
     });
     RegCloseKey(devices);
-    return longest;
+    if (keys.empty()) {
+        return BridgeLatency {};
+    }
+    return chooseBridgeLatency(keys, presentFtdiDevices());
 }

@@ -18,10 +18,16 @@ forget_keys() {
 trap 'kill ${standin:-} 2>/dev/null || true; null_modem_close; forget_keys; rm -rf "$scratch"' EXIT
 . "$(dirname "$0")/../support/standin-lines.sh"
 
-# key DEVICE VALUE...: values for that device's Device Parameters, in a .reg file's own
-# words ("PortName"="COM20", "LatencyTimer"=dword:00000010); seed imports every key at once.
+# key [--gone] DEVICE VALUE...: values for that device's Device Parameters, in a .reg
+# file's own words ("PortName"="COM20", "LatencyTimer"=dword:00000010); seed imports every
+# key at once. The instance key has the Ports class, as a device's has, so that Wine's
+# SetupAPI lists it as present (it lists every such key); --gone leaves the class out,
+# and SetupAPI does not list it, as Windows leaves out an adapter that is unplugged.
 printf 'Windows Registry Editor Version 5.00\r\n' >"$scratch/keys.reg"
 key() {
+  local class='"ClassGUID"="{4d36e978-e325-11ce-bfc1-08002be10318}"'
+  [ "$1" != --gone ] || { class=; shift; }
+  printf '\r\n[%s\\%s\\0000]\r\n%s\r\n' "$root_key" "$1" "$class" >>"$scratch/keys.reg"
   printf '\r\n[%s\\%s\\0000\\Device Parameters]\r\n' "$root_key" "$1" >>"$scratch/keys.reg"
   shift
   printf '%s\r\n' "$@" >>"$scratch/keys.reg"
@@ -74,12 +80,17 @@ case $case in
     key VID_0403+PID_6001+A1 '"PortName"="COM20"' '"LatencyTimer"=dword:00000010'
     seed
     silent "$hint16" ;;
-  largest_of_several)
-    # One adapter seen in three USB sockets, named in any case; another port's key between.
-    key VID_0403+PID_6001+A1 '"PortName"="COM20"' '"LatencyTimer"=dword:00000001'
+  present_adapter)
+    # The adapter plugged in now was set to 1 ms; one that had COM20 before and is gone
+    # still says 16 ms, and is not the one in force.
+    key --gone VID_0403+PID_6001+C3 '"PortName"="COM20"' '"LatencyTimer"=dword:00000010'
+    key VID_0403+PID_6001+A1 '"PortName"="com20"' '"LatencyTimer"=dword:00000001'
     key VID_0403+PID_6001+B2 '"PortName"="COM7"' '"LatencyTimer"=dword:000000ff'
-    key VID_0403+PID_6001+C3 '"PortName"="com20"' '"LatencyTimer"=dword:00000010'
-    key VID_0403+PID_6001+D4 '"PortName"="Com20"' '"LatencyTimer"=dword:00000009'
+    seed
+    silent ""
+    # Two present adapters named COM20, in any case (Windows would not give two one name):
+    # the longer timer is the one to fear.
+    key VID_0403+PID_6001+D4 '"PortName"="Com20"' '"LatencyTimer"=dword:00000010'
     seed
     silent "$hint16" ;;
   short_enough)
