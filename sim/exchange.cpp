@@ -6,7 +6,13 @@
 
 namespace {
 
-constexpr int kQuietEndsBadFrameMs = 5;
+// A USB bridge passes bytes on in pieces as far apart as its latency timer: 16 ms by
+// default on FTDI's chips, up to 255 ms when set. Once a frame has begun, a piece that
+// comes within this much of the last is still the same frame; a longer silence means it
+// will not be finished.
+constexpr int kBridgeHoldsBytesMs = 300;
+// That wait looks for a stop this often, so that a stop ends it at once.
+constexpr int kStopLookMs = 10;
 
 int millisecondsLeft(StandInClock::time_point deadline)
 {
@@ -24,29 +30,33 @@ StandInClock::duration fractionalMilliseconds(double count)
 bool receiveFrame(SerialPort& port, ExchangeRecord& record, int timeoutMs)
 {
     const StandInClock::time_point deadline = StandInClock::now() + std::chrono::milliseconds(timeoutMs);
+    StandInClock::time_point lastPieceAt;
     for (;;) {
         record.frame = decodeRequestFrame(record.received.data(), record.received.size());
         if (record.frame.status != FrameDecodeStatus::Incomplete) {
             break;
         }
         int wait = timeoutMs < 0 ? -1 : millisecondsLeft(deadline);
-        if (timeoutMs >= 0 && wait == 0) {
-            if (record.received.empty()) {
+        if (record.received.empty()) {
+            if (wait == 0) {
                 return false;
             }
-            break;
-        }
-        // Once a frame has begun, a silence means it will not be finished.
-        if (!record.received.empty()) {
-            wait = wait < 0 || wait > kQuietEndsBadFrameMs ? kQuietEndsBadFrameMs : wait;
+        } else {
+            // Begun: the rest is waited for as long as a bridge may hold it, whatever the
+            // deadline, so that one frame is never taken for two.
+            const int quietLeft = millisecondsLeft(lastPieceAt + std::chrono::milliseconds(kBridgeHoldsBytesMs));
+            if (quietLeft == 0 || stopRequested()) {
+                break;
+            }
+            wait = quietLeft < kStopLookMs ? quietLeft : kStopLookMs;
         }
         const DeviceRead read = readDevice(port, record.received, wait);
         if (read == DeviceRead::Gone) {
             record.lineGone = true;
             return false;
         }
-        if (read == DeviceRead::Quiet && !record.received.empty()) {
-            break;
+        if (read == DeviceRead::Bytes) {
+            lastPieceAt = StandInClock::now();
         }
     }
     record.frameCompleteAt = StandInClock::now();

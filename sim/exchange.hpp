@@ -28,9 +28,11 @@ struct ExchangeRecord {
     bool replied = false;                      // the reply went out
 };
 
-// Waits up to `timeoutMs` (forever when negative) for a frame. Gives false when nothing
-// came in time or the line went away. A frame with a bad length byte ends with the bytes
-// read so far; one cut short ends once the line has been quiet for a few milliseconds.
+// Waits up to `timeoutMs` (forever when negative) for a frame to begin. Gives false when
+// nothing came in time or the line went away. A frame with a bad length byte ends with the
+// bytes read so far; a begun one waits for the rest as its length byte says, in pieces as
+// far apart as a USB bridge may hold them (300 ms), and ends cut short after a longer
+// silence, or at once on a stop.
 bool receiveFrame(SerialPort& port, ExchangeRecord& record, int timeoutMs);
 
 // Waits out the reply delay, counted from the frame's end as a device's own clock would.

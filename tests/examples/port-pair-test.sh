@@ -15,10 +15,11 @@
 # sigterm_in_delay (while it waits out a long reply delay: it ends within a second,
 # sending no reply), closed_handles (started with its standard handles closed: it serves
 # its port), closed_handles_own_line (the same on a pseudo-terminal of its own: a stop
-# during a reply delay ends it at once, and the wait costs no CPU time) or own_terminal
-# (its port is the terminal on its standard input: refused). After each, the port has its
-# earlier settings and an ordinary user may open it (root passes an exclusive flag left
-# set; user 65534 does not).
+# during a reply delay ends it at once, and the wait costs no CPU time), own_terminal
+# (its port is the terminal on its standard input: refused) or split_frame (a frame in two
+# pieces 20 ms apart, as a USB bridge passes it on: one frame, one reply). After each,
+# the port has its earlier settings and an ordinary user may open it (root passes an
+# exclusive flag left set; user 65534 does not).
 # Under Wine, END is acknowledged or silent (its one frame served) or ctrl_c, and the
 # port's rate must be back.
 set -euo pipefail
@@ -201,6 +202,14 @@ case $case in
     frame_seen "stopped before replying"
     late=$(bytes_at_tool)
     [ -z "$late" ] || fail "the stand-in, stopped in its reply delay, still sent: $late" ;;
+  split_frame)
+    start --frames 1
+    { printf '\x09\x36\x26' && sleep 0.02 && printf '\x1F\xFF\xFF\xF0\x01\x02'; } >"$line_a"
+    wait_standin
+    [ "$sim_status" = 0 ] || fail "the stand-in ended with status $sim_status"
+    frame_seen "replied 0x06 after 0 ms"
+    replies=$(bytes_at_tool)
+    [ "$replies" = 06 ] || fail "the stand-in answered the frame in pieces with: $replies" ;;
   own_terminal)
     # In a session of its own, with no controlling terminal: only its standard input says
     # whose terminal this is.
