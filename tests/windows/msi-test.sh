@@ -26,11 +26,11 @@ folder='C:\Program Files\velmoran'
 
 # msiexec ACTION PACKAGE: quiet, the package by its Windows path (a Unix one reads as options).
 msiexec() { (cd "$scratch" && "$wine" run msiexec "$1" "Z:${2//\//\\}" /qn); }
-# The system PATH as the registry holds it, an entry a line; an empty entry (Wine's
-# msiexec writes the separator twice) names no folder and is left out.
+# The system PATH as the registry holds it, an entry a line, empty entries too: Wine's cmd
+# stops its search at one.
 system_path() {
   "$wine" run reg query 'HKLM\System\CurrentControlSet\Control\Session Manager\Environment' /v PATH |
-    tr -d '\r' | sed -n 's/^ *PATH *REG_[A-Z_]*SZ *//p' | tr ';' '\n' | sed '/^$/d'
+    tr -d '\r' | sed -n 's/^ *PATH *REG_[A-Z_]*SZ *//p' | tr ';' '\n'
 }
 # The Apps & features entries of velmoran, a line each: "VERSION|PUBLISHER|COMMENTS|HELP LINK".
 products() {
@@ -44,16 +44,16 @@ products() {
     END { entry() }'
 }
 comments="Selects a device on a CAN bus for a firmware download. README.md in the installation folder tells how."
-# One product of that version; every entry the PATH had before, in order, and the folder
-# once after them (with or without its last backslash).
+# One product of that version; the folder once, first (with or without its last
+# backslash), then every entry the PATH had before, in order, and no empty one.
 expect_installed() {
   local listed path
   listed=$(products)
   [ "$listed" = "$1|The velmoran authors|$comments|" ] || fail "Apps & features lists: '$listed'"
   path=$(system_path | sed 's/\\$//')
-  [ "$path" = "$path_before"$'\n'"$folder" ] || fail "the system PATH is:
+  [ "$path" = "$folder"$'\n'"$path_before" ] || fail "the system PATH is:
 $path
-not what it was with $folder after it:
+not what it was with $folder before it:
 $path_before"
 }
 # Builds FILES again as VERSION, its README marked: rebuild NAME VERSION.
