@@ -183,6 +183,14 @@ std::string readFile(const std::string& path)
     return text.str();
 }
 
+// A run's time as the guest reported it must be there, and within `limitMs`.
+void expectRunWithin(const std::string& path, int limitMs, const char* run)
+{
+    const std::string text = readFile(path);
+    ASSERT_TRUE(std::regex_match(text, std::regex("[0-9]+\n"))) << "no time reported for " << run << ": '" << text << "'";
+    EXPECT_LE(std::stoi(text), limitMs) << "ms, " << run;
+}
+
 struct DriverCase {
     Port port;
     std::size_t index;  // into kCases
@@ -212,7 +220,7 @@ TEST_P(GuestRun, AsReportedSeenAndTraced)
         EXPECT_EQ(readFile(at + ".reopen"), "user 65534 opened " + path + "\n") << "the port given back";
     }
     if (std::string(expected.name) == "silent") {
-        EXPECT_LE(std::stoi("0" + readFile(at + ".ms")), kSilentRunMs) << "ms, the run with a silent device";
+        expectRunWithin(at + ".ms", kSilentRunMs, "the run with a silent device");
     }
     const char* record = port.uart == Uart::CdcAcm ? ".usbmon" : isChip(port.uart) ? ".chip" : ".trace";
     Replay traced = replay(port.uart, readFile(at + record));
@@ -241,7 +249,7 @@ TEST_P(GuestRun, AsReportedSeenAndTraced)
     }
     if (std::string(expected.name) == "pulled") {
         EXPECT_EQ(readFile(at + ".pull"), "0 gone\n") << "the pull's exit status, and the adapter's tty after it";
-        EXPECT_LE(std::stoi("0" + readFile(at + ".ms")), kPulledRunMs) << "ms, the run with the adapter pulled";
+        expectRunWithin(at + ".ms", kPulledRunMs, "the run with the adapter pulled");
         const std::vector<std::string>& ended = traced.history["frame_end"];
         EXPECT_NE(ended.empty() ? "0" : ended.front(), "0") << "the frame's transfer ended before the pull";
     }
