@@ -96,6 +96,9 @@ bool awaitOutputSent(const SerialPort& port, unsigned timeoutMs);
 
 // Puts back what the program changed (the driver's low-latency flag, the settings kept
 // with keepLineSettings, the exclusive hold) and closes the port. The settings wait for
-// the bytes written to leave, as long as they need at 115200 baud and 100 ms more; what is
-// still queued then is dropped. A port that was never taken is only closed.
+// the bytes written to be on the wire: first for the driver's queue to empty, as long as
+// its bytes need at 115200 baud and 100 ms more (what is still queued then is dropped),
+// then for what the UART or USB chip still holds: on POSIX as long as the driver says,
+// where no flow control can hold it back, and otherwise, as on Windows, a FIFO's time. A
+// port that was never taken is only closed.
 void giveBackSerialPort(SerialPort& port);

@@ -4,6 +4,7 @@
 #include "monotonic_clock.hpp"
 #include "serial_driver_ioctl.hpp"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -69,6 +70,40 @@ int pendingOutput(int descriptor)
 // One byte, ten bits with its start and stop bits, takes about 87 us at 115200 baud.
 constexpr Nanoseconds kByteTimeNs = 87000LL;
 constexpr unsigned kGiveBackMarginMs = 100;
+// What a UART may still hold once its driver's queue is empty: a 16550's 16-byte FIFO,
+// a 16750's 64, and the shift register.
+constexpr Nanoseconds kHardwareFifoBytes = 65;
+
+// Drops what is still queued for the line. Through the driver's ioctl, where a test's
+// driver sees it.
+void dropQueuedOutput(int descriptor)
+{
+#ifdef TCFLSH
+    serialDriverIoctl(descriptor, TCFLSH, reinterpret_cast<void*>(static_cast<std::intptr_t>(TCOFLUSH)));
+#else
+    tcflush(descriptor, TCOFLUSH);
+#endif
+}
+
+// The driver's queue is empty, but the UART's FIFO and shift register, or a USB chip's own
+// buffer, may still hold the last bytes, which new settings would cut. With no flow
+// control on the line nothing can hold them back: they leave at the line's rate, and
+// tcdrain's wait for the hardware ends (the serial core bounds it at twice the FIFO's
+// time; usb-serial asks the chip, which answers at once when it is gone). With flow
+// control a peer could hold them for ever, so a FIFO's worth of byte times is waited
+// instead.
+void awaitHardwareSent(int descriptor)
+{
+    termios line {};
+    if (tcgetattr(descriptor, &line) == 0 && (line.c_cflag & CRTSCTS) == 0 && (line.c_iflag & IXON) == 0) {
+        tcdrain(descriptor);
+        return;
+    }
+    const Nanoseconds pause = kHardwareFifoBytes * kByteTimeNs;
+    timespec slice {};
+    slice.tv_nsec = static_cast<long>(pause);
+    nanosleep(&slice, nullptr);
+}
 
 PortRefusal refuse(int descriptor, PortRefusal refusal)
 {
@@ -219,12 +254,14 @@ void giveBackSerialPort(SerialPort& port)
             releaseLowLatency(fd(port));
         }
         if (port.before->settingsKept) {
-            // After the last bytes written have left, so that the old settings cannot cut
-            // them; a peer that never takes them does not hold the port.
+            // After the last bytes written are on the wire, so that the old settings cannot
+            // cut them; a peer that never takes them does not hold the port.
             const Nanoseconds needed = static_cast<Nanoseconds>(pendingOutput(fd(port))) * kByteTimeNs;
             const unsigned waitMs = static_cast<unsigned>(needed / kNanosecondsPerMs) + kGiveBackMarginMs;
-            if (!awaitOutputSent(port, waitMs)) {
-                tcflush(fd(port), TCOFLUSH);
+            if (awaitOutputSent(port, waitMs)) {
+                awaitHardwareSent(fd(port));
+            } else {
+                dropQueuedOutput(fd(port));
             }
             tcsetattr(fd(port), TCSANOW, &port.before->settings);
         }

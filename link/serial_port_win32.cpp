@@ -37,6 +37,10 @@ DWORD pendingOutput(const SerialPort& port)
 // One byte, ten bits with its start and stop bits, takes about 87 us at 115200 baud.
 constexpr DWORD kByteTimeUs = 87;
 constexpr DWORD kGiveBackMarginMs = 100;
+// Once the driver's queue reads empty, the UART may still hold this much (a 16550's
+// 16-byte FIFO, a 16750's 64, the shift register): Windows has no bounded wait for the
+// hardware, so its time at 115200 baud is waited out.
+constexpr DWORD kHardwareFifoMs = (65 * kByteTimeUs + 999) / 1000;
 
 }  // namespace
 
@@ -127,10 +131,12 @@ void giveBackSerialPort(SerialPort& port)
         return;
     }
     if (port.before && port.before->settingsKept) {
-        // After the last bytes written have left, so that the old settings cannot cut
+        // After the last bytes written are on the wire, so that the old settings cannot cut
         // them; a peer that never takes them does not hold the port.
         const DWORD waitMs = pendingOutput(port) * kByteTimeUs / 1000 + kGiveBackMarginMs;
-        if (!awaitOutputSent(port, waitMs)) {
+        if (awaitOutputSent(port, waitMs)) {
+            Sleep(kHardwareFifoMs);
+        } else {
             PurgeComm(nativeHandle(port), PURGE_TXABORT | PURGE_TXCLEAR);
         }
         SetCommState(nativeHandle(port), &port.before->line);
