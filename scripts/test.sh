@@ -14,12 +14,10 @@
 #
 #   test.sh [--skip fuzz|windows|arm|drivers|sanitizers]...   (the native leg always runs)
 #
-# Missing Debian packages are installed first. A leg is left out only when asked with
-# --skip, which CI (CI=true) refuses; the summary says so. A leg's counts are CTest's own:
-# a test that failed or did not run fails the run, and under CI so does one that skipped.
-# The native, windows, arm and drivers legs run in one CTest run, their cases side by
-# side when asked (TEST_JOBS at a time; default 1), as their CMake files allow.
-# The summary ends with the whole run's time and each step's.
+# Missing Debian packages are installed first. A leg is left out only when asked with --skip,
+# which CI (CI=true) refuses; the summary says so. Each leg is one CTest run of its label,
+# TEST_JOBS cases at a time (default 1), counted by CTest's own summary: a test that failed or
+# did not run fails the run, and under CI so does one that skipped. Then the run's times.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -28,7 +26,7 @@ declare -A left_out=()
 while [ $# -gt 0 ]; do
   case "$1 ${2:-}" in
     "--skip fuzz" | "--skip windows" | "--skip arm" | "--skip drivers" | "--skip sanitizers") left_out[$2]=1; shift 2 ;;
-    -h* | --help*) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h* | --help*) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "test.sh: unknown arguments '$*'; --skip takes one of: ${legs[*]} (see --help)" >&2; exit 2 ;;
   esac
 done
@@ -36,88 +34,58 @@ done
   { echo "test.sh: CI runs every leg; --skip ${!left_out[*]} is refused" >&2; exit 2; }
 runs() { [ -z "${left_out[$1]:-}" ]; }
 
-install=(native)
-for leg in windows arm drivers fuzz; do runs $leg && install+=($leg); done
+install=(native) && for leg in windows arm drivers fuzz; do runs $leg && install+=($leg); done
 scripts/install-deps.sh "${install[@]}" ||
   { echo "test.sh: the packages above are needed; or leave their leg out with --skip" >&2; exit 1; }
 
-results=$(mktemp -d)
-trap 'rm -rf "$results"' EXIT
-declare -A summary=()
-failed=0
+log=$(mktemp) && trap 'rm -f "$log"' EXIT
+declare -A summary=() && failed=0
 fail_leg() { summary[$1]="FAILED: $2"; failed=1; }
 # Each step's wall time, in the order the steps ran: timed STEP COMMAND...
-run_started=$SECONDS
-steps=()
+run_started=$SECONDS && steps=()
 timed() {
   local step=$1 started=$SECONDS status=0
-  shift
-  "$@" || status=$?
+  shift && "$@" || status=$?
   steps+=("$step $((SECONDS - started)) s")
   return $status
 }
 
 # Configures and builds a preset, or marks its legs failed: build PRESET "LEG..." [CMAKE_ARGS...]
 build() {
-  local preset=$1 leg
-  cmake --preset "$preset" "${@:3}" && cmake --build --preset "$preset" && return 0
-  for leg in $2; do fail_leg "$leg" "the $preset build failed"; done
+  cmake --preset "$1" "${@:3}" && cmake --build --preset "$1" && return 0
+  for leg in $2; do fail_leg "$leg" "the $1 build failed"; done
   return 1
 }
 
-# Runs the labels of one build as legs, in one CTest run, and counts each leg from the
-# JUnit report: ctest_legs PRESET LEG:LABEL... A leg's cases are the entries CTest lists
-# for its label; each must have run and passed (a skipped one counts apart, never passed).
-ctest_legs() {
-  local preset=$1 status=0 pair leg label labels=()
-  shift
-  for pair in "$@"; do labels+=("${pair#*:}"); done
-  local pattern="^($(IFS='|'; echo "${labels[*]}"))\$"
-  ctest --preset "$preset" -L "$pattern" --no-tests=error -j "${TEST_JOBS:-1}" \
-    --output-junit "$results/$preset.xml" || status=$?
-  # name<TAB>status for every case in the report, XML's escapes undone.
-  sed -n 's/^[[:space:]]*<testcase name="\([^"]*\)".* status="\([a-z]*\)".*/\1\t\2/p' "$results/$preset.xml" 2>/dev/null |
-    sed 's/&lt;/</g; s/&gt;/>/g; s/&quot;/"/g; s/&apos;/'"'"'/g; s/&amp;/\&/g' >"$results/$preset.cases"
-  for pair in "$@"; do
-    leg=${pair%%:*} label=${pair#*:}
-    ctest --preset "$preset" -N -L "^$label\$" | sed -n 's/^ *Test *#[0-9]*: //p' >"$results/$leg.names"
-    local listed passed failures skipped
-    listed=$(wc -l <"$results/$leg.names")
-    counts=$(awk -F '\t' 'NR == FNR { leg[$0] = 1; next } ($1 in leg) { n[$2]++; seen++ }
-      END { printf "%d %d %d %d", n["run"], n["fail"], n["notrun"] + n["disabled"], seen }' \
-      "$results/$leg.names" "$results/$preset.cases")
-    read -r passed failures skipped seen <<<"$counts"
-    summary[$leg]="$passed passed, $skipped skipped, $failures failed"
-    [ "$listed" -gt 0 ] && [ "$seen" -eq "$listed" ] && [ "$failures" -eq 0 ] ||
-      fail_leg "$leg" "${summary[$leg]} of $listed listed (ctest exit $status)"
-    [ "$skipped" -eq 0 ] || [ "${CI:-}" != true ] || fail_leg "$leg" "${summary[$leg]}: nothing may skip under CI"
-  done
-  # A failure that no leg's count shows (a case in none of them, CTest itself) fails too.
-  [ "$status" -eq 0 ] || failed=1
+# One leg: CTest runs the cases of one label and says in its summary how many it ran,
+# how many failed, and which did not run (skipped). ctest_leg PRESET LEG LABEL
+ctest_leg() {
+  local status total failures skipped && ctest --preset "$1" -L "^$3\$" --no-tests=error -j "${TEST_JOBS:-1}" | tee "$log"
+  status=${PIPESTATUS[0]} && read -r failures total < <(sed -n 's/^[0-9]*% tests passed, \([0-9]*\) tests failed out of \([0-9]*\)$/\1 \2/p' "$log")
+  [ -n "${total:-}" ] || { fail_leg "$2" "CTest ended without its summary (exit $status)"; return 1; }
+  skipped=$(sed -n '/^The following tests did not run:/,/^$/p' "$log" | grep -c ' (Skipped)$')
+  summary[$2]="$((total - failures - skipped)) passed, $skipped skipped, $failures failed"
+  [ "$status" -eq 0 ] || fail_leg "$2" "${summary[$2]} (ctest exit $status)"
+  [ "$skipped" -eq 0 ] || [ "${CI:-}" != true ] || fail_leg "$2" "${summary[$2]}: nothing may skip under CI"
 }
 
-fuzz() { scripts/fuzz.sh "${FUZZ_SECONDS:-30}" | tee "$results/fuzz.log"; }
-if runs fuzz; then
-  if timed fuzz fuzz; then
-    summary[fuzz]="$(grep -c '^fuzzed ' "$results/fuzz.log") targets, no failure ($(sed -n 's/^fuzzed \([a-z_]*\): \([0-9]*\) inputs$/\1 \2/p' "$results/fuzz.log" | paste -sd, | sed 's/,/, /g') inputs)"
-  else
-    fail_leg fuzz "a target failed or did not build"
-  fi
+fuzz() { scripts/fuzz.sh "${FUZZ_SECONDS:-30}" | tee "$log"; }
+if runs fuzz && timed fuzz fuzz; then
+  summary[fuzz]="$(grep -c '^fuzzed ' "$log") targets, no failure ($(sed -n 's/^fuzzed \([a-z_]*\): \([0-9]*\) inputs$/\1 \2/p' "$log" | paste -sd, | sed 's/,/, /g') inputs)"
+elif runs fuzz; then
+  fail_leg fuzz "a target failed or did not build"
 fi
 
 on() { runs "$1" && echo ON || echo OFF; }
 if timed "build (default)" build default "native windows arm drivers" "-DVELMORAN_WINDOWS_LEG=$(on windows)" \
   "-DVELMORAN_ARM_LEG=$(on arm)" "-DVELMORAN_DRIVERS_LEG=$(on drivers)"; then
-  legs_now=(native:native)
-  for leg in windows arm drivers; do runs $leg && legs_now+=("$leg:$leg"); done
-  timed "tests (${legs_now[*]%%:*})" ctest_legs default "${legs_now[@]}"
+  for leg in native windows arm drivers; do runs $leg && timed "tests ($leg)" ctest_leg default $leg $leg; done
 fi
 if runs sanitizers; then
-  timed "build (asan)" build asan sanitizers && timed "tests (sanitizers)" ctest_legs asan sanitizers:native
+  timed "build (asan)" build asan sanitizers && timed "tests (sanitizers)" ctest_leg asan sanitizers native
 fi
 
-echo
-echo "Summary"
+printf '\nSummary\n'
 for leg in fuzz native windows arm drivers sanitizers; do
   line="LEFT OUT, as asked with --skip $leg: NOT TESTED"
   runs "$leg" && line=${summary[$leg]:-"FAILED: did not run"}
@@ -125,7 +93,6 @@ for leg in fuzz native windows arm drivers sanitizers; do
   printf '  %-11s %s\n' "$leg" "$line"
 done
 [ ${#left_out[@]} -eq 0 ] || printf '\n!!! Legs left out on purpose: %s. This run does not prove them. !!!\n' "${!left_out[*]}"
-echo
-echo "Time: $((SECONDS - run_started)) s in all"
+printf '\nTime: %s s in all\n' $((SECONDS - run_started))
 printf '  %s\n' "${steps[@]}"
 exit $failed
