@@ -40,4 +40,7 @@ struct SerialLink {
     void close();
 
     SerialPort port;
+    // Why the last open failed: the refusal, and errno or GetLastError() read straight after.
+    PortRefusal refusal = PortRefusal::None;
+    long systemError = 0;
 };

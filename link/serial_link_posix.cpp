@@ -29,12 +29,19 @@ int fd(const SerialLink& link)
 bool SerialLink::open(std::int32_t portNumber)
 {
     const ComPortPath path = comPortPath(portNumber);
-    return path.exists && openDevicePath(path.text);
+    if (!path.exists) {
+        refusal = PortRefusal::CannotOpen;
+        systemError = ENOENT;
+        return false;
+    }
+    return openDevicePath(path.text);
 }
 
 bool SerialLink::openDevicePath(const char* path)
 {
-    return takeSerialPort(port, path) == PortRefusal::None;
+    refusal = takeSerialPort(port, path);
+    systemError = errno;
+    return refusal == PortRefusal::None;
 }
 
 void SerialLink::configure()

@@ -14,7 +14,9 @@ HANDLE nativeHandle(const SerialLink& link)
 
 bool SerialLink::open(std::int32_t portNumber)
 {
-    return takeSerialPort(port, comPortPath(portNumber).text) == PortRefusal::None;
+    refusal = takeSerialPort(port, comPortPath(portNumber).text);
+    systemError = static_cast<long>(GetLastError());
+    return refusal == PortRefusal::None;
 }
 
 bool SerialLink::openDevicePath(const char*)

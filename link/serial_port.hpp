@@ -70,7 +70,8 @@ struct SerialPort {
 void fillClosedStandardHandles();
 
 // Opens the device at `devicePath` for reading and writing, exclusively, without changing
-// anything on its line: no other program may open it while it is held.
+// anything on its line: no other program may open it while it is held. When refused,
+// errno or GetLastError() still says why.
 PortRefusal takeSerialPort(SerialPort& port, const char* devicePath);
 
 // Remembers the line's settings as they are now, for giveBackSerialPort to put back.

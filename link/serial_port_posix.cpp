@@ -4,6 +4,7 @@
 #include "monotonic_clock.hpp"
 #include "serial_driver_ioctl.hpp"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -105,9 +106,12 @@ void awaitHardwareSent(int descriptor)
     nanosleep(&slice, nullptr);
 }
 
+// Closes what was opened, errno still saying why it was refused.
 PortRefusal refuse(int descriptor, PortRefusal refusal)
 {
+    const int cause = errno;
     ::close(descriptor);
+    errno = cause;
     return refusal;
 }
 
