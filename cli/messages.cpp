@@ -74,6 +74,14 @@ void printNoAcknowledgment()
     std::fputs("\nNo acknowledgment received\n", stdout);
 }
 
+void printExplanation(const std::vector<std::string>& lines)
+{
+    std::fflush(stdout);
+    for (const std::string& line : lines) {
+        std::fprintf(stderr, "%s\n", line.c_str());
+    }
+}
+
 void printBridgeLatencyTooLong(const char* portWord, unsigned latencyMs)
 {
     // Standard output stays as scripts read it; the hint follows what it already showed.

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 void printBanner();
 void printUsage();
@@ -22,3 +24,5 @@ void printNoAcknowledgment();
 // After a missed reply, on standard error: the port's USB bridge holds bytes longer than
 // the window can wait for them, and how to fix it.
 void printBridgeLatencyTooLong(const char* portWord, unsigned latencyMs);
+// Lines that explain a failure, on standard error after what standard output showed.
+void printExplanation(const std::vector<std::string>& lines);

@@ -5,6 +5,7 @@
 #include "word_parsing.hpp"
 
 #include "../link/bridge_latency.hpp"
+#include "../link/open_failure.hpp"
 #include "../link/request_frame.hpp"
 #include "../link/serial_link.hpp"
 
@@ -49,6 +50,14 @@ ExitStatus exchangeOnPort(int wordCount, const char* const* words, SendRequest& 
     const bool opened = devicePath ? link.openDevicePath(portWord) : link.open(request.portNumber);
     if (!opened) {
         printPortOpenFailed(portWord);
+        // Only now, so that a run that opens its port looks nothing up.
+        OpenFailure failure;
+        failure.portWord = portWord;
+        const ComPortPath comPath = comPortPath(request.portNumber);
+        failure.devicePath = devicePath ? portWord : comPath.exists ? comPath.text : "";
+        failure.refusal = link.refusal;
+        failure.systemError = link.systemError;
+        printExplanation(explainOpenFailure(failure));
         return ExitStatus::PortOpenFailed;
     }
     printPortOpened(portWord);

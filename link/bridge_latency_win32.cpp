@@ -1,6 +1,7 @@
 #include "bridge_latency.hpp"
 
 #include "bridge_latency_choice.hpp"
+#include "registry_win32.hpp"
 
 #include <cstdio>
 #include <string>
@@ -18,21 +19,10 @@
 
 namespace {
 
-// Far more than a PC has; the walk ends in bounded time whatever the registry holds.
-constexpr DWORD kMostKeysWalked = 4096;
-
 // The key's PortName, when it is a string that names `portName` (in any case).
 bool namesPort(HKEY parameters, const char* portName)
 {
-    char text[32] = {};
-    DWORD type = 0;
-    DWORD size = sizeof text - 1;  // a string stored without its terminator still ends
-    if (RegQueryValueExA(parameters, "PortName", nullptr, &type, reinterpret_cast<BYTE*>(text), &size) !=
-            ERROR_SUCCESS ||
-        type != REG_SZ) {
-        return false;
-    }
-    return sameAsciiIgnoringCase(text, portName);
+    return sameAsciiIgnoringCase(registryString(parameters, "PortName").c_str(), portName);
 }
 
 BridgeLatency latencyTimer(HKEY parameters)
@@ -48,23 +38,6 @@ BridgeLatency latencyTimer(HKEY parameters)
         latency.milliseconds = value;
     }
     return latency;
-}
-
-// Calls `visit` with each subkey's name, up to the walk's limit.
-template <typename Visit>
-void forEachSubkey(HKEY key, Visit visit)
-{
-    for (DWORD index = 0; index < kMostKeysWalked; ++index) {
-        char name[256];
-        DWORD length = sizeof name;
-        const LONG result = RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
-        if (result == ERROR_NO_MORE_ITEMS) {
-            return;
-        }
-        if (result == ERROR_SUCCESS) {
-            visit(name);
-        }
-    }
 }
 
 // SetupAPI is loaded only here, after a missed reply, so that a run that is answered
@@ -98,7 +71,7 @@ PresentDevices presentFtdiDevices()
             present.known = true;
             SP_DEVINFO_DATA device {};
             device.cbSize = sizeof device;
-            for (DWORD index = 0; index < kMostKeysWalked && enumDeviceInfo(devices, index, &device); ++index) {
+            for (DWORD index = 0; index < kMostSubkeysWalked && enumDeviceInfo(devices, index, &device); ++index) {
                 char instanceId[256] = {};  // Windows' device IDs hold at most 200
                 if (getInstanceId(devices, &device, instanceId, sizeof instanceId, nullptr)) {
                     present.instanceIds.emplace_back(instanceId);
@@ -127,21 +100,23 @@ BridgeLatency findBridgeLatency(const SerialPort&, std::int32_t portNumber)
     forEachSubkey(devices, [&](const char* device) {
         HKEY instances = nullptr;
         if (RegOpenKeyExA(devices, device, 0, KEY_ENUMERATE_SUB_KEYS, &instances) != ERROR_SUCCESS) {
-            return;
+            return true;
         }
         forEachSubkey(instances, [&](const char* instance) {
             char path[300];
             std::snprintf(path, sizeof path, "%s\\Device Parameters", instance);
             HKEY parameters = nullptr;
             if (RegOpenKeyExA(instances, path, 0, KEY_QUERY_VALUE, &parameters) != ERROR_SUCCESS) {
-                return;
+                return true;
             }
-            if (keys.size() < kMostKeysWalked && namesPort(parameters, portName)) {
+            if (keys.size() < kMostSubkeysWalked && namesPort(parameters, portName)) {
                 keys.push_back({std::string("FTDIBUS\\") + device + "\\" + instance, latencyTimer(parameters)});
             }
             RegCloseKey(parameters);
+            return true;
         });
         RegCloseKey(instances);
+        return true;
     });
     RegCloseKey(devices);
     if (keys.empty()) {

@@ -154,7 +154,8 @@ boot() {
       "@@ ready "*) at=${line#@@ ready } && at=${at/ /-} && cases+=("$at") && offsets+=("$(stat -c %s trace)") &&
         : >"$at.usbmon" && echo go >&4 ;;
       "@@ case exit "*) read -r _ _ _ status took <<<"$line" && echo "$status" >"$at.exit" && echo "$took" >"$at.ms" &&
-        : >"$at.out" ;;
+        : >"$at.out" && : >"$at.err" ;;
+      "@@ err "*) printf '%s\n' "${line#@@ err }" >>"$at.err" ;;
       "@@ usb "*) printf '%s\n' "${line#@@ usb }" >>"$at.usbmon" ;;
       "@@ pull "*) printf '%s\n' "${line#@@ pull }" >"$at.pull" ;;
       "@@ reopen "*) printf '%s\n' "${line#@@ reopen }" >"$at.reopen" ;;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 #include <future>
+#include <regex>
 #include <thread>
 
 #include <fcntl.h>
@@ -170,7 +171,14 @@ void expectCaseHolds(const EndToEndCase& row, const EndToEndOutcome& outcome, co
     EXPECT_LT(outcome.process.elapsedMs, tool.runLimitMs) << "the run waited for something that never came";
     EXPECT_EQ(printedText(outcome, tool), withPortWord(row.expectedOut, portWord));
     EXPECT_EQ(outcome.process.exitCode, row.expectedExit) << "standard error: " << outcome.process.err;
-    if (!tool.windowsConsole) {
+    if (!tool.windowsConsole && row.setup == LineSetup::LockedByOther) {
+        // Why the port could not be opened, and by whom: this harness holds its lock.
+        EXPECT_TRUE(std::regex_match(outcome.process.err,
+                                     std::regex("velmoran: " + portWord +
+                                                " is in use by another program, [^\\n]+ \\(PID [0-9]+\\): close it, then "
+                                                "run again\\.\n")))
+            << outcome.process.err;
+    } else if (!tool.windowsConsole) {
         EXPECT_EQ(outcome.process.err, "");
     }
     EXPECT_EQ(outcome.served, row.expectFrame);

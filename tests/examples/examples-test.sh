@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs a download script from examples/ through one outcome against the stand-in device,
-# as a user would; or checks that the README shows the script as it stands.
+# as a user would; or checks that the README shows the script as it stands (the batch
+# file: the shell script it only names).
 #   examples-test.sh sh OUTCOME SIM TOOL_DIR
 #       download.sh natively, velmoran from TOOL_DIR, the stand-in on a pseudo-terminal
 #   examples-test.sh bat OUTCOME SIM_EXE EXE_DIR WINE_SH CRASHING_EXE

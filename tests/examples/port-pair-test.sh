@@ -17,7 +17,9 @@
 # its port), closed_handles_own_line (the same on a pseudo-terminal of its own: a stop
 # during a reply delay ends it at once, and the wait costs no CPU time), own_terminal
 # (its port is the terminal on its standard input: refused) or split_frame (a frame in two
-# pieces 20 ms apart, as a USB bridge passes it on: one frame, one reply). After each,
+# pieces 20 ms apart, as a USB bridge passes it on: one frame, one reply), held_port
+# (velmoran given the stand-in's port: refused, the holder named) or no_rights (velmoran as
+# user 65534 on a port open only to a group it is not in: refused, the fix named). After each,
 # the port has its earlier settings and an ordinary user may open it (root passes an
 # exclusive flag left set; user 65534 does not).
 # Under Wine, END is acknowledged or silent (its one frame served) or ctrl_c, and the
@@ -210,6 +212,28 @@ case $case in
     frame_seen "replied 0x06 after 0 ms"
     replies=$(bytes_at_tool)
     [ "$replies" = 06 ] || fail "the stand-in answered the frame in pieces with: $replies" ;;
+  held_port)
+    # velmoran given the port the stand-in holds: exit 3, and on standard error the
+    # program that holds it.
+    start
+    out=$("$tool" "$line_b" 0x1FFFFFF0 0x01 0x02 2>"$scratch/err") && ended=0 || ended=$?
+    [ "$ended" = 3 ] && [ "$out" = "Program to select CAN ID for download, Version 1.00
+Error opening serial port $line_b" ] || fail "velmoran on the held port ended with $ended after: $out"
+    said=$(cat "$scratch/err")
+    [ "$said" = "velmoran: $line_b is in use by another program, velmoran-sim (PID $standin): close it, then run again." ] ||
+      fail "velmoran on the held port said: $said"
+    kill -TERM "$standin" && wait_standin ;;
+  no_rights)
+    # An ordinary user, not in the group the port is open to.
+    chgrp dialout "$line_a" && chmod 0660 "$line_a"
+    out=$(setpriv --reuid=65534 --regid=65534 --clear-groups "$tool" "$line_a" 0x1FFFFFF0 0x01 0x02 2>"$scratch/err") &&
+      ended=0 || ended=$?
+    [ "$ended" = 3 ] && [ "$out" = "Program to select CAN ID for download, Version 1.00
+Error opening serial port $line_a" ] || fail "velmoran without rights ended with $ended after: $out"
+    said=$(cat "$scratch/err")
+    [ "$said" = "velmoran: no permission to open $line_a: it is open to group dialout, which nobody is not in: run \
+'sudo usermod -aG dialout nobody', then log out and in again." ] || fail "velmoran without rights said: $said"
+    exit 0 ;;
   own_terminal)
     # In a session of its own, with no controlling terminal: only its standard input says
     # whose terminal this is.
