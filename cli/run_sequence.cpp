@@ -4,7 +4,7 @@
 #include "process_setup.hpp"
 #include "word_parsing.hpp"
 
-#include "../link/bridge_latency.hpp"
+#include "../explain/bridge_latency.hpp"
 #include "../link/open_failure.hpp"
 #include "../link/request_frame.hpp"
 #include "../link/serial_link.hpp"

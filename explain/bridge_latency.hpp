@@ -11,7 +11,7 @@
 
 #include <cstdint>
 
-#include "serial_port.hpp"
+#include "../link/serial_port.hpp"
 
 struct BridgeLatency {
     bool known = false;

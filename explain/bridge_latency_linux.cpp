@@ -1,6 +1,6 @@
 #include "bridge_latency.hpp"
 
-#include "serial_driver_ioctl.hpp"
+#include "../link/serial_driver_ioctl.hpp"
 
 #include <cstdio>
 
