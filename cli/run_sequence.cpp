@@ -5,7 +5,7 @@
 #include "word_parsing.hpp"
 
 #include "../explain/bridge_latency.hpp"
-#include "../link/open_failure.hpp"
+#include "../explain/open_failure.hpp"
 #include "../link/request_frame.hpp"
 #include "../link/serial_link.hpp"
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "serial_port.hpp"
+#include "../link/serial_port.hpp"
 
 struct OpenFailure {
     std::string portWord;     // as the user gave it
