@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -52,13 +53,25 @@ std::string baseName(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+bool isNumber(const std::string& text)
+{
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 // Calls `visit` with each line of a file, at most `mostLines`, each cut at 1023
-// characters, without its line end; stops when `visit` says so.
+// characters, without its line end; stops when `visit` says so. Only a regular file is
+// read (sysfs attributes and /proc's files are): a FIFO or a device there would block.
 template <typename Visit>
 void forEachLine(const std::string& path, int mostLines, Visit visit)
 {
-    std::FILE* file = std::fopen(path.c_str(), "re");
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (descriptor < 0) {
+        return;
+    }
+    struct stat info {};
+    std::FILE* file = fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode) ? fdopen(descriptor, "r") : nullptr;
     if (file == nullptr) {
+        ::close(descriptor);
         return;
     }
     char text[1024];
@@ -129,7 +142,7 @@ std::vector<std::string> portHolders(const SystemRoots& roots, const std::string
     std::vector<std::string> processes = folderEntries(roots.proc);
     std::sort(processes.begin(), processes.end(), comesBeforeNaturally);
     for (const std::string& process : processes) {
-        if (process == self || !std::all_of(process.begin(), process.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        if (process == self || !isNumber(process)) {
             continue;
         }
         const std::string descriptors = roots.proc + "/" + process + "/fd";
@@ -168,7 +181,7 @@ std::string lockHolder(const SystemRoots& roots, const std::string& devicePath)
         char process[16] = {};
         char lockedFile[64] = {};
         if (std::sscanf(line.c_str(), "%*s %15s %*s %*s %15s %63s", kind, process, lockedFile) == 3 &&
-            std::strcmp(kind, "FLOCK") == 0 && file == std::string(lockedFile)) {
+            std::strcmp(kind, "FLOCK") == 0 && file == std::string(lockedFile) && isNumber(process)) {
             holder = oneLineAscii(firstLine(roots.proc + "/" + process + "/comm"), 32) + " (PID " +
                      oneLineAscii(process) + ")";
             return false;

@@ -34,7 +34,7 @@ void writeFile(const std::string& path, const std::string& text)
 
 // A PC with a console UART, a ttyS placeholder with no UART, two USB adapters (one with a
 // by-id name), a CDC-ACM port, virtual terminals with no device, a device link that
-// loops and a name no kernel gives; velmoran-sim, PID 4242, holds ttyUSB0's lock, and
+// loops, a name no kernel gives and a FIFO where an attribute should be; velmoran-sim, PID 4242, holds ttyUSB0's lock, and
 // socat, PID 77, has it open too.
 struct FakeSystem {
     SystemRoots roots;
@@ -51,6 +51,8 @@ struct FakeSystem {
         }
         writeFile(tty + "ttyS0/type", "4\n");
         writeFile(tty + "ttyS3/type", "0\n");
+        makeFolder(tty + "ttyFIFO/device");
+        mkfifo((tty + "ttyFIFO/type").c_str(), 0644);
         makeFolder(tty + "tty0");
         makeFolder(tty + "ttyLOOP");
         symlink((tty + "ttyLOOP/device").c_str(), (tty + "ttyLOOP/device").c_str());
@@ -84,7 +86,7 @@ struct ExplainCase {
 };
 
 const std::string kListed =
-    "velmoran: the serial ports here are /dev/ttyACM0, /dev/ttyS0, /dev/ttyUSB0 "
+    "velmoran: the serial ports here are /dev/ttyACM0, /dev/ttyFIFO, /dev/ttyS0, /dev/ttyUSB0 "
     "(/dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0), /dev/ttyUSB10.";
 
 TEST(ExplainOpenFailure, NamesTheCauseAndThePortsThere)
@@ -131,7 +133,7 @@ TEST(ExplainOpenFailure, NamesTheCauseAndThePortsThere)
         makeFolder(system.roots.sys + "/class/tty/ttyUSB" + std::to_string(number + 100) + "/device");
     }
     const std::string many = presentPortsLine(presentSerialPorts(system.roots));
-    const std::string last = "/dev/ttyUSB108 and 6 more.";
+    const std::string last = "/dev/ttyUSB107 and 7 more.";
     EXPECT_TRUE(many.size() > last.size() && many.compare(many.size() - last.size(), last.size(), last) == 0) << many;
 }
 
