@@ -8,7 +8,7 @@
 // One header for every platform: open_failure_linux.cpp, open_failure_win32.cpp and
 // open_failure_other.cpp look; open_failure_text.cpp words what they found.
 
-#include <cstdint>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -25,7 +25,7 @@ struct OpenFailure {
 std::vector<std::string> explainOpenFailure(const OpenFailure& failure);
 
 // A port the PC has, as the listing names it: "COM7" or "/dev/ttyUSB0", with what else
-// names it ("USB Serial Port (COM7)", a /dev/serial/by-id link), and a key to sort by.
+// names it ("USB Serial Port (COM7)", a /dev/serial/by-id link).
 struct PresentPort {
     std::string name;
     std::string alsoNamed;
@@ -34,8 +34,8 @@ struct PresentPort {
 // At most this many ports are named; the rest are counted.
 constexpr std::size_t kMostPortsListed = 12;
 
-// "velmoran: serial ports here: A, B (b's name), ... and N more", in the order given, or
-// that none is present.
+// "velmoran: the serial ports here are A, B (b's name), ... and N more.", in the order
+// given, or that none is present.
 std::string presentPortsLine(const std::vector<PresentPort>& ports);
 
 // The line for a refusal of what is no port to send on: not a terminal device, or the
