@@ -12,6 +12,14 @@
 
 include(GNUInstallDirs)
 
+# The packages hold the same bytes wherever and whenever they are made: every time in them
+# is SOURCE_DATE_EPOCH where it is set (scripts/release.sh sets it; CPack writes it into the
+# .deb), folders are 755 whatever the umask (cmake/staging-modes.cmake; files have their
+# modes from install()), and the packages' archives are written again after CPack, sorted
+# and with fixed headers (cmake/reproducible-packages.cmake).
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+  OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+
 # The project has no address to give. Whoever releases a package names a contact
 # with one: cmake --preset default -DCPACK_PACKAGE_CONTACT="Name <address>"
 if(NOT CPACK_PACKAGE_CONTACT)
@@ -172,5 +180,8 @@ else()
 endif()
 ")
 endif()
+
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/staging-modes.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/reproducible-packages.cmake)
 
 include(CPack)

@@ -19,7 +19,8 @@ packages=()
 for leg in "${@:-native}"; do
   case $leg in
     native) packages+=(cmake g++ make libgtest-dev groff-base strace socat file dpkg-dev lintian) ;;
-    windows) packages+=(g++-mingw-w64-x86-64 googletest wine64 wixl msitools) ;;
+    windows) packages+=(g++-mingw-w64-x86-64 googletest wine64 wixl msitools faketime zip
+                        osslsigncode openssl softhsm2 libengine-pkcs11-openssl opensc) ;;
     arm) packages+=(g++-aarch64-linux-gnu g++-arm-linux-gnueabihf qemu-user-static
                     libc6:arm64 libstdc++6:arm64 libc6:armhf libstdc++6:armhf) ;;
     drivers) packages+=(qemu-system-x86 qemu-system-arm cpio xz-utils g++-aarch64-linux-gnu) ;;

@@ -19,6 +19,9 @@ fail() {
   exit 1
 }
 
+# Packed as scripts/release.sh packs: every time in the packages is the last commit's.
+export SOURCE_DATE_EPOCH
+SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$(dirname "$0")" log -1 --format=%ct)}
 cmake --build "$build" --target package >"$scratch/package.log" 2>&1 || {
   cat "$scratch/package.log"
   fail "the package target failed"

@@ -1,0 +1,62 @@
+# Run by CPack after it packs (CPACK_POST_BUILD_SCRIPTS), so that the same source gives the
+# same bytes wherever it is packed.
+# - A .deb's outer ar archive takes its members' modes from the umask (with 077 they came
+#   out 600): it is written again with ar's deterministic headers (mode 644, owner 0,
+#   time 0), its members unchanged and in their order.
+# - A tarball or a zip holds its members in the order the file system lists them, with
+#   folders' modes from the umask, and a zip's times in local time. Each is packed again:
+#   members by name; folders, programs and scripts 755, everything else 644; owner root;
+#   every time SOURCE_DATE_EPOCH (string(TIMESTAMP) takes it where it is set), zip times in
+#   UTC.
+# Needs binutils' ar, GNU tar and gzip, and Info-ZIP's zip for a zip.
+string(TIMESTAMP packed "%Y-%m-%d %H:%M:%S UTC" UTC)
+foreach(package IN LISTS CPACK_PACKAGE_FILES)
+  if(package MATCHES "\\.deb$")
+    set(members_dir ${package}.members)
+    file(REMOVE_RECURSE ${members_dir})
+    file(MAKE_DIRECTORY ${members_dir})
+    execute_process(COMMAND sh -c "members=$(ar t \"$0\") && ar x \"$0\" && rm \"$0\" && ar rcSD \"$0\" $members"
+        ${package} WORKING_DIRECTORY ${members_dir} RESULT_VARIABLE failed)
+    file(REMOVE_RECURSE ${members_dir})
+    if(failed)
+      message(FATAL_ERROR "velmoran: writing ${package} again with fixed headers failed")
+    endif()
+    continue()
+  elseif(NOT package MATCHES "\\.(tar\\.gz|zip)$")
+    continue()
+  endif()
+  set(members_dir ${package}.members)
+  file(REMOVE_RECURSE ${members_dir})
+  file(MAKE_DIRECTORY ${members_dir})
+  file(ARCHIVE_EXTRACT INPUT ${package} DESTINATION ${members_dir})
+  file(GLOB_RECURSE members LIST_DIRECTORIES true RELATIVE ${members_dir} ${members_dir}/*)
+  list(SORT members)
+  set(files)
+  foreach(member IN LISTS members)
+    if(IS_DIRECTORY ${members_dir}/${member} OR member MATCHES "(^|/)bin/[^/]+$|\\.(exe|sh)$")
+      set(mode OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+    else()
+      set(mode OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+    endif()
+    file(CHMOD ${members_dir}/${member} PERMISSIONS ${mode})
+    if(NOT IS_DIRECTORY ${members_dir}/${member})
+      list(APPEND files ${member})
+    endif()
+  endforeach()
+  file(REMOVE ${package})
+  if(package MATCHES "\\.zip$")
+    # Info-ZIP's zip without extra fields (CMake's own zip writer adds each file's access
+    # and change times), files only in the order given: unzip makes the folders.
+    execute_process(COMMAND sh -c "packed=$0 out=$1 && shift && find . -exec touch -h -d \"$packed\" {} + &&
+        TZ=UTC zip -X -D -9 -q \"$out\" \"$@\"" "${packed}" ${package} ${files}
+      WORKING_DIRECTORY ${members_dir} RESULT_VARIABLE failed)
+  else()
+    execute_process(COMMAND sh -c "tar --create --sort=name --format=gnu --owner=0 --group=0 --numeric-owner \
+--mtime=\"$0\" -- * | gzip -9n >\"$1\"" "${packed}" ${package}
+      WORKING_DIRECTORY ${members_dir} RESULT_VARIABLE failed)
+  endif()
+  file(REMOVE_RECURSE ${members_dir})
+  if(failed)
+    message(FATAL_ERROR "velmoran: repacking ${package} in a fixed order failed")
+  endif()
+endforeach()
