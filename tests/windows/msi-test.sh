@@ -3,13 +3,13 @@
 #   msi-test.sh MSI FILES VERSION WINE_SH
 # FILES is what the MSI was built from (packaging/build-msi.sh); a rebuild at the same
 # version and a later version are built from it here, each with its README marked.
-#   1. msiexec /i /qn: the files in Program Files\velmoran, the folder added to the end
-#      of the system PATH, one product in Apps & features with its name, version,
+#   1. msiexec /i /qn: the files in Program Files\velmoran, the folder put first on the
+#      system PATH, one product in Apps & features with its name, version,
 #      publisher and comments; a new cmd finds velmoran by name, and the installed
 #      velmoran-sim.exe on COM21 acknowledges it on COM20.
 #   2. A rebuild at the same version over it, then a later version over that: each time
-#      one product, its version and files, the PATH as before with the folder once at
-#      its end. The first again over the later: refused as a downgrade, nothing changed.
+#      one product, its version and files, the PATH as before with the folder once,
+#      first. The first again over the later: refused as a downgrade, nothing changed.
 #   3. msiexec /x /qn: no file left, no product, the system PATH as it was before.
 set -euo pipefail
 msi=$1 files=$2 version=$3 wine=$4

@@ -1,0 +1,179 @@
+#!/usr/bin/env bash
+# The Windows release as scripts/release.sh makes it from the checkout's working tree:
+#   release-test.sh SOURCE WINE_SH          (WINEPREFIX names the prefix to install in)
+#   1. Signing that cannot work ends the run before anything is built, with one line and
+#      no dist/: a wrong PKCS#12 password, an expired certificate, a token that is not
+#      there, a wrong PIN, a timestamp server that does not answer.
+#   2. Two unsigned releases in two folders, under other TZ, umask and time: the same bytes.
+#   3. A signed one: the key on a SoftHSM2 token, its certificate from a CA made here,
+#      timestamps from a local RFC 3161 server (openssl ts behind socat). Each program
+#      verifies against that CA in the zip and in the MSI, and so does the MSI, each
+#      timestamped; another CA, or a byte changed in a signed program, fails. Without their
+#      signatures the programs are the unsigned release's, byte for byte, and every other
+#      file in the zip and the MSI is the same.
+#   4. The signed MSI through msi-test.sh: Wine's msiexec installs it, the signed
+#      velmoran.exe on the PATH gets the installed stand-in's acknowledgment, a rebuild and a
+#      later version upgrade it, and it is removed.
+set -euo pipefail
+source=$(cd "$1" && pwd) wine=$2
+here=$(cd "$(dirname "$0")" && pwd)
+scratch=$(mktemp -d)
+trap 'kill ${tsa_pid:-} 2>/dev/null || true; rm -rf "$scratch"' EXIT
+fail() { echo "release-test: $*" >&2; exit 1; }
+version=$(sed -n 's/^project(velmoran VERSION \([0-9.]*\) .*/\1/p' "$source/CMakeLists.txt")
+
+. "$here/copy-checkout.sh"
+copy() { copy_checkout "$source" "$1"; }
+
+# A CA, a code-signing certificate and a timestamping one under it, all made here.
+pki=$scratch/pki
+mkdir -p "$pki"
+certify() { # certify NAME SUBJECT EXTENSIONS [CA] [FAKETIME]: NAME.key, NAME.pem
+  local name=$1 issuer=${4:-ca} at=()
+  [ -z "${5:-}" ] || at=(faketime "$5")
+  openssl req -newkey rsa:2048 -nodes -keyout "$pki/$name.key" -out "$pki/$name.csr" -subj "$2" 2>/dev/null
+  printf '%b' "$3" >"$pki/$name.ext"
+  "${at[@]}" openssl x509 -req -in "$pki/$name.csr" -CA "$pki/$issuer.pem" -CAkey "$pki/$issuer.key" \
+    -CAcreateserial -days 2 -extfile "$pki/$name.ext" -out "$pki/$name.pem" 2>/dev/null
+}
+for ca in ca other-ca; do
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout "$pki/$ca.key" -out "$pki/$ca.pem" -days 2 \
+    -subj "/CN=velmoran release test $ca" -addext basicConstraints=critical,CA:TRUE \
+    -addext keyUsage=critical,keyCertSign,cRLSign 2>/dev/null
+done
+signing='basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n'
+certify signer "/CN=velmoran release test signer" "$signing"
+certify expired "/CN=velmoran release test expired signer" "$signing" ca "$(date -u -d '-10 days' '+%Y-%m-%d %H:%M:%S')"
+certify tsa "/CN=velmoran release test TSA" \
+  'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=critical,timeStamping\n'
+printf 'release password\n' >"$pki/password"
+for name in signer expired; do
+  openssl pkcs12 -export -inkey "$pki/$name.key" -in "$pki/$name.pem" -certfile "$pki/ca.pem" \
+    -passout "file:$pki/password" -out "$pki/$name.p12"
+done
+
+# The token: the signer's key and certificate under the label "signer", PIN 1234.
+export SOFTHSM2_CONF=$scratch/softhsm2.conf
+module=$(find /usr/lib -name libsofthsm2.so -path '*softhsm*' -print -quit)
+[ -n "$module" ] || fail "no SoftHSM2 module (Debian package softhsm2)"
+mkdir "$scratch/tokens"
+printf 'directories.tokendir = %s\nobjectstore.backend = file\nlog.level = ERROR\n' "$scratch/tokens" >"$SOFTHSM2_CONF"
+softhsm2-util --init-token --free --label velmoran-release-test --pin 1234 --so-pin 123456 >/dev/null
+openssl pkcs8 -topk8 -nocrypt -in "$pki/signer.key" -out "$pki/signer.pk8"
+softhsm2-util --import "$pki/signer.pk8" --token velmoran-release-test --label signer --id 01 --pin 1234 >/dev/null
+openssl x509 -in "$pki/signer.pem" -outform DER -out "$pki/signer.der"
+pkcs11-tool --module "$module" --token-label velmoran-release-test --login --pin 1234 \
+  --write-object "$pki/signer.der" --type cert --id 01 --label signer >/dev/null
+token='pkcs11:token=velmoran-release-test;object=signer'
+printf '1234' >"$pki/pin"
+
+# The timestamp server, on a port of the kernel's choosing.
+cat >"$pki/tsa.cnf" <<EOF
+[ tsa ]
+default_tsa = velmoran_test
+[ velmoran_test ]
+serial = $pki/tsa.serial
+signer_cert = $pki/tsa.pem
+signer_key = $pki/tsa.key
+certs = $pki/ca.pem
+signer_digest = sha256
+default_policy = 1.3.6.1.4.1.99999.1
+digests = sha256, sha384, sha512
+accuracy = secs:1
+ess_cert_id_alg = sha256
+ordering = no
+EOF
+echo 01 >"$pki/tsa.serial"
+socat -d -d TCP-LISTEN:0,bind=127.0.0.1,reuseaddr,fork EXEC:"$here/tsa-answer.sh $pki/tsa.cnf" 2>"$scratch/socat.log" &
+tsa_pid=$!
+for _ in $(seq 50); do
+  port=$(sed -n 's/.*listening on .*:\([0-9]*\)$/\1/p' "$scratch/socat.log")
+  [ -z "$port" ] || break
+  sleep 0.1
+done
+[ -n "$port" ] || fail "the timestamp server did not start: $(cat "$scratch/socat.log")"
+tsa=http://127.0.0.1:$port/
+# Nothing listens on the discard port here: the connection is refused at once.
+silent=http://127.0.0.1:9/
+
+# 1. Refusals, before any build.
+release=$scratch/refusals/velmoran
+copy "$release"
+mkdir "$release/dist"
+refused() { # refused EXPECTED_LINE_PATTERN RELEASE_OPTIONS...
+  local pattern=$1 status=0
+  shift
+  "$release/scripts/release.sh" --allow-dirty --only win64 --sign "$@" >"$scratch/out" 2>"$scratch/err" || status=$?
+  [ "$status" -eq 1 ] || fail "release.sh $* ended with $status, not 1: $(cat "$scratch/err")"
+  [ "$(wc -l <"$scratch/err")" -eq 1 ] && grep -q -E "^release.sh: $pattern" "$scratch/err" ||
+    fail "release.sh $* said: $(cat "$scratch/err")"
+  [ ! -e "$release/dist" ] || fail "release.sh $* left a dist/"
+  [ ! -e "$release/build/release/win64" ] || fail "release.sh $* built before it failed"
+  echo "refused: $(cat "$scratch/err")"
+}
+echo wrong >"$pki/wrong"
+refused "the password does not open .*signer.p12" --pkcs12 "$pki/signer.p12" --password-file "$pki/wrong"
+refused "the certificate '.*expired signer' expired on " --pkcs12 "$pki/expired.p12" --password-file "$pki/password"
+refused "the token gives no key .*velmoran-absent" --pkcs11-module "$module" --pkcs11-key "pkcs11:token=velmoran-absent;object=signer" \
+  --pkcs11-cert "pkcs11:token=velmoran-absent;object=signer" --password-file "$pki/pin"
+refused "the token gives no key" --pkcs11-module "$module" --pkcs11-key "$token" --pkcs11-cert "$token" \
+  --password-file "$pki/wrong"
+VELMORAN_SIGN_PASSWORD='release password' refused "the timestamp server $silent did not answer" \
+  --pkcs12 "$pki/signer.p12" --timestamp-url "$silent"
+
+# 2. Two unsigned releases: the second later, elsewhere, in another time zone and umask.
+first=$scratch/a/velmoran second=$scratch/elsewhere/deeper/velmoran
+copy "$first"
+copy "$second"
+(umask 022 && TZ=UTC "$first/scripts/release.sh" --allow-dirty --only win64) || fail "the first release failed"
+(umask 077 && TZ=Pacific/Chatham "$second/scripts/release.sh" --allow-dirty --only win64) || fail "the second release failed"
+for artifact in SHA256SUMS velmoran-$version-win64.zip velmoran-$version-x64.msi; do
+  cmp "$first/dist/$artifact" "$second/dist/$artifact" || fail "$artifact differs between two releases of one tree"
+done
+echo "two releases, the same bytes:"
+cat "$first/dist/SHA256SUMS"
+
+# 3. Signed, with the token and the timestamp server.
+mv "$second/dist" "$scratch/unsigned"
+"$second/scripts/release.sh" --allow-dirty --only win64 --sign --pkcs11-module "$module" --pkcs11-key "$token" \
+  --pkcs11-cert "$token" --password-file "$pki/pin" --timestamp-url "$tsa" || fail "the signed release failed"
+signed=$second/dist
+unpack() { # unpack DIST FOLDER: the zip's and the MSI's files in FOLDER/zip and FOLDER/msi
+  mkdir -p "$2/zip" "$2/msi"
+  (cd "$2/zip" && cmake -E tar xf "$1/velmoran-$version-win64.zip")
+  msiextract -C "$2/msi" "$1/velmoran-$version-x64.msi" >/dev/null
+}
+unpack "$signed" "$scratch/signed-files"
+unpack "$scratch/unsigned" "$scratch/unsigned-files"
+verifies() { # verifies FILE CA: a timestamped signature that CA vouches for
+  osslsigncode verify -CAfile "$2" -TSA-CAfile "$pki/ca.pem" -in "$1" >"$scratch/verify" 2>&1 &&
+    grep -q "^The signature is timestamped" "$scratch/verify"
+}
+for file in "$signed/velmoran-$version-x64.msi" "$scratch"/signed-files/zip/*/velmoran*.exe \
+  "$scratch"/signed-files/msi/velmoran/velmoran*.exe; do
+  verifies "$file" "$pki/ca.pem" || fail "${file#"$scratch"/} does not verify: $(cat "$scratch/verify")"
+  ! verifies "$file" "$pki/other-ca.pem" || fail "${file#"$scratch"/} verifies against another CA"
+  echo "verified, timestamped: ${file#"$scratch"/}"
+done
+tampered=$scratch/tampered.exe
+cp "$scratch"/signed-files/zip/*/velmoran.exe "$tampered"
+byte=$(od -A n -t u1 -j 5000 -N 1 "$tampered" | tr -d ' ')
+printf "\\$(printf '%03o' $((byte ^ 1)))" | dd of="$tampered" bs=1 seek=5000 conv=notrunc status=none
+! verifies "$tampered" "$pki/ca.pem" || fail "a signed velmoran.exe with a byte changed still verifies"
+# Without their signatures, the programs are the unsigned ones; all else is the same.
+(cd "$scratch/signed-files" && find . -type f | sort) >"$scratch/listing"
+[ "$(wc -l <"$scratch/listing")" -eq 14 ] || fail "the signed zip and MSI hold: $(cat "$scratch/listing")"
+while read -r file; do
+  if [[ $file == *.exe ]]; then
+    rm -f "$scratch/stripped.exe"
+    osslsigncode remove-signature -in "$scratch/signed-files/$file" -out "$scratch/stripped.exe" >/dev/null ||
+      fail "$file has no signature to remove"
+    cmp "$scratch/stripped.exe" "$scratch/unsigned-files/$file" || fail "$file without its signature is not the unsigned one"
+  else
+    cmp "$scratch/signed-files/$file" "$scratch/unsigned-files/$file" || fail "signing changed $file"
+  fi
+done <"$scratch/listing"
+echo "signed with the token, timestamped; without their signatures the programs are the unsigned release's"
+
+# 4. The signed MSI under Wine's msiexec.
+"$here/../windows/msi-test.sh" "$signed/velmoran-$version-x64.msi" "$second/build/release/win64/msi-files" "$version" "$wine"
