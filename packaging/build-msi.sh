@@ -13,8 +13,10 @@
 #
 # The same files give the same MSI, byte for byte, wherever and whenever it is built:
 # - every time in it is SOURCE_DATE_EPOCH (the last commit's time where it is not set):
-#   the files' times in the cabinet, and the summary's creation and save times, which
-#   wixl takes from the clock (it is run under faketime, in UTC);
+#   the files' times in the cabinet (wixl 0.101 takes the files' own, 0.106 the clock's)
+#   and the summary's creation and save times (the clock's). wixl runs in UTC under
+#   faketime -f, whose clock stands still: without -f it runs on from the epoch, and the
+#   cabinet's times came out 2 s apart in two builds;
 # - the ProductCode and PackageCode, which wixl would draw at random, are UUIDv5 names,
 #   under the upgrade code, of the version and a hash of everything the MSI is made from:
 #   the files, these sources and wixl's version. Any change to what it holds gives new
@@ -50,7 +52,7 @@ find "$files" -exec touch -h -d "@$epoch" {} +
 # wixl 0.101 (Debian 12) does not know MajorUpgrade's AllowSameVersionUpgrades and says so
 # in a GLib warning: that one is left out of what it prints.
 status=0
-(cd "$files" && TZ=UTC faketime "$(date -u -d "@$epoch" '+%Y-%m-%d %H:%M:%S')" \
+(cd "$files" && TZ=UTC faketime -f "$(date -u -d "@$epoch" '+%Y-%m-%d %H:%M:%S')" \
   wixl --arch x64 --define Version="$version" --define ProductCode="$product_code" \
   --output "$out" "$here/velmoran.wxs") 2>"$upgrade/wixl.err" || status=$?
 grep -v -e "has no property named 'AllowSameVersionUpgrades'" -e '^$' "$upgrade/wixl.err" >&2 || true
