@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The Windows release as scripts/release.sh makes it from the checkout's working tree:
 #   release-test.sh SOURCE WINE_SH          (WINEPREFIX names the prefix to install in)
-#   1. Signing that cannot work ends the run before anything is built, with one line and
-#      no dist/: a wrong PKCS#12 password, an expired certificate, a token that is not
-#      there, a wrong PIN, a timestamp server that does not answer.
+#   1. A tree with changes, or signing that cannot work, ends the run before anything is
+#      built, with one line and no dist/: a wrong PKCS#12 password, an expired
+#      certificate, a token that is not there, a wrong PIN, a timestamp server that does
+#      not answer.
 #   2. Two unsigned releases in two folders, under other TZ, umask and time: the same bytes.
 #   3. A signed one: the key on a SoftHSM2 token, its certificate from a CA made here,
 #      timestamps from a local RFC 3161 server (openssl ts behind socat). Each program
@@ -112,6 +113,11 @@ refused() { # refused EXPECTED_LINE_PATTERN RELEASE_OPTIONS...
   echo "refused: $(cat "$scratch/err")"
 }
 echo wrong >"$pki/wrong"
+# The copy's index is empty, so git sees every file as changed: refused unless asked.
+status=0
+"$release/scripts/release.sh" --only win64 2>"$scratch/err" || status=$?
+[ "$status" -eq 1 ] && grep -qx "release.sh: the tree has changes not committed (.*): commit them, or pass --allow-dirty" \
+  "$scratch/err" || fail "release.sh in a changed tree ended with $status: $(cat "$scratch/err")"
 refused "the password does not open .*signer.p12" --pkcs12 "$pki/signer.p12" --password-file "$pki/wrong"
 refused "the certificate '.*expired signer' expired on " --pkcs12 "$pki/expired.p12" --password-file "$pki/password"
 refused "the token gives no key .*velmoran-absent" --pkcs11-module "$module" --pkcs11-key "pkcs11:token=velmoran-absent;object=signer" \
@@ -145,9 +151,10 @@ unpack() { # unpack DIST FOLDER: the zip's and the MSI's files in FOLDER/zip and
 }
 unpack "$signed" "$scratch/signed-files"
 unpack "$scratch/unsigned" "$scratch/unsigned-files"
-verifies() { # verifies FILE CA: a timestamped signature that CA vouches for
+verifies() { # verifies FILE CA: a timestamped signature that CA vouches for (osslsigncode
+  # 2.5, Debian 12, says "The signature is timestamped"; 2.9 lists a "Timestamp time")
   osslsigncode verify -CAfile "$2" -TSA-CAfile "$pki/ca.pem" -in "$1" >"$scratch/verify" 2>&1 &&
-    grep -q "^The signature is timestamped" "$scratch/verify"
+    grep -q -E "^The signature is timestamped|^[[:space:]]*Timestamp time:" "$scratch/verify"
 }
 for file in "$signed/velmoran-$version-x64.msi" "$scratch"/signed-files/zip/*/velmoran*.exe \
   "$scratch"/signed-files/msi/velmoran/velmoran*.exe; do
