@@ -8,7 +8,13 @@
 #   members by name; folders, programs and scripts 755, everything else 644; owner root;
 #   every time SOURCE_DATE_EPOCH (string(TIMESTAMP) takes it where it is set), zip times in
 #   UTC.
-# Needs binutils' ar, GNU tar and gzip, and Info-ZIP's zip for a zip.
+# Needs a POSIX shell, binutils' ar, GNU tar and gzip, and Info-ZIP's zip for a zip; where
+# there is no shell (packing on Windows itself), the packages stay as CPack made them.
+find_program(VELMORAN_SHELL sh)
+if(NOT VELMORAN_SHELL)
+  message(WARNING "velmoran: no POSIX shell: the packages are left as CPack packed them, not reproducible")
+  return()
+endif()
 string(TIMESTAMP packed "%Y-%m-%d %H:%M:%S UTC" UTC)
 foreach(package IN LISTS CPACK_PACKAGE_FILES)
   if(package MATCHES "\\.deb$")
