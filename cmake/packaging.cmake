@@ -17,8 +17,6 @@ include(GNUInstallDirs)
 # .deb), folders are 755 whatever the umask (cmake/staging-modes.cmake; files have their
 # modes from install()), and the packages' archives are written again after CPack, sorted
 # and with fixed headers (cmake/reproducible-packages.cmake).
-set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
-  OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 # The project has no address to give. Whoever releases a package names a contact
 # with one: cmake --preset default -DCPACK_PACKAGE_CONTACT="Name <address>"

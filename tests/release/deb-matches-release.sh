@@ -2,14 +2,13 @@
 # The .deb and the tarball that the test run built for ARCH (deb_package_installs_and_runs,
 # in BUILD_DIR) against that ARCH's release, made by scripts/release.sh from a copy of the
 # checkout in another folder, later, under another TZ and umask: the same bytes.
-#   deb-matches-release.sh SOURCE BUILD_DIR ARCH      (amd64, arm64, armhf)
+#   deb-matches-release.sh SOURCE BUILD_DIR VERSION ARCH      (amd64, arm64, armhf)
 set -euo pipefail
-source=$(cd "$1" && pwd) build=$2 arch=$3
+source=$(cd "$1" && pwd) build=$2 version=$3 arch=$4
 here=$(cd "$(dirname "$0")" && pwd)
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 . "$here/copy-checkout.sh"
-version=$(sed -n 's/^project(velmoran VERSION \([0-9.]*\) .*/\1/p' "$source/CMakeLists.txt")
 release=$scratch/other/velmoran
 copy_checkout "$source" "$release"
 (umask 077 && TZ=America/St_Johns "$release/scripts/release.sh" --allow-dirty --only "$arch") ||

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The Windows release as scripts/release.sh makes it from the checkout's working tree:
-#   release-test.sh SOURCE WINE_SH          (WINEPREFIX names the prefix to install in)
+#   release-test.sh SOURCE VERSION WINE_SH   (WINEPREFIX names the prefix to install in)
 #   1. A tree with changes, or signing that cannot work, ends the run before anything is
 #      built, with one line and no dist/: a wrong PKCS#12 password, an expired
 #      certificate, a token that is not there, a wrong PIN, a timestamp server that does
@@ -16,12 +16,11 @@
 #      velmoran.exe on the PATH gets the installed stand-in's acknowledgment, a rebuild and a
 #      later version upgrade it, and it is removed.
 set -euo pipefail
-source=$(cd "$1" && pwd) wine=$2
+source=$(cd "$1" && pwd) version=$2 wine=$3
 here=$(cd "$(dirname "$0")" && pwd)
 scratch=$(mktemp -d)
 trap 'kill ${tsa_pid:-} 2>/dev/null || true; rm -rf "$scratch"' EXIT
 fail() { echo "release-test: $*" >&2; exit 1; }
-version=$(sed -n 's/^project(velmoran VERSION \([0-9.]*\) .*/\1/p' "$source/CMakeLists.txt")
 
 . "$here/copy-checkout.sh"
 copy() { copy_checkout "$source" "$1"; }
@@ -29,12 +28,12 @@ copy() { copy_checkout "$source" "$1"; }
 # A CA, a code-signing certificate and a timestamping one under it, all made here.
 pki=$scratch/pki
 mkdir -p "$pki"
-certify() { # certify NAME SUBJECT EXTENSIONS [CA] [FAKETIME]: NAME.key, NAME.pem
-  local name=$1 issuer=${4:-ca} at=()
-  [ -z "${5:-}" ] || at=(faketime "$5")
+certify() { # certify NAME SUBJECT EXTENSIONS [FAKETIME]: NAME.key, NAME.pem, under the CA
+  local name=$1 at=()
+  [ -z "${4:-}" ] || at=(faketime "$4")
   openssl req -newkey rsa:2048 -nodes -keyout "$pki/$name.key" -out "$pki/$name.csr" -subj "$2" 2>/dev/null
   printf '%b' "$3" >"$pki/$name.ext"
-  "${at[@]}" openssl x509 -req -in "$pki/$name.csr" -CA "$pki/$issuer.pem" -CAkey "$pki/$issuer.key" \
+  "${at[@]}" openssl x509 -req -in "$pki/$name.csr" -CA "$pki/ca.pem" -CAkey "$pki/ca.key" \
     -CAcreateserial -days 2 -extfile "$pki/$name.ext" -out "$pki/$name.pem" 2>/dev/null
 }
 for ca in ca other-ca; do
@@ -44,7 +43,7 @@ for ca in ca other-ca; do
 done
 signing='basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n'
 certify signer "/CN=velmoran release test signer" "$signing"
-certify expired "/CN=velmoran release test expired signer" "$signing" ca "$(date -u -d '-10 days' '+%Y-%m-%d %H:%M:%S')"
+certify expired "/CN=velmoran release test expired signer" "$signing" "$(date -u -d '-10 days' '+%Y-%m-%d %H:%M:%S')"
 certify tsa "/CN=velmoran release test TSA" \
   'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=critical,timeStamping\n'
 printf 'release password\n' >"$pki/password"
