@@ -303,10 +303,30 @@ void PrintTo(const StopCase& c, std::ostream* os)
 
 class StoppedRun : public ::testing::TestWithParam<StopCase> {};
 
-// Stopped mid-run (here while held in its write on a line that takes nothing more) by
-// Ctrl-C, kill, a closed terminal window, Ctrl-\ or any other signal that would end it, a
-// run puts the port back before it ends as the stop asks, and what it printed comes out. A signal its caller had blocked
-// stays blocked.
+// Whether the program started as `pid` has the file open, seen from outside: asking the
+// line itself (its lock) could turn the run away at the moment it opens. Until it has
+// started, the child is still this program, holding the line that this one holds.
+bool holdsOpen(int pid, const std::string& path)
+{
+    const std::string process = "/proc/" + std::to_string(pid);
+    std::error_code error;
+    if (std::filesystem::read_symlink(process + "/exe", error) == std::filesystem::read_symlink("/proc/self/exe", error)) {
+        return false;
+    }
+    std::filesystem::directory_iterator entry(process + "/fd", error);
+    for (; !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
+        if (std::filesystem::read_symlink(entry->path(), error) == path) {
+            return true;
+        }
+        error.clear();
+    }
+    return false;
+}
+
+// Stopped mid-run (once it has the port open; then it is held in its write on a line that
+// takes nothing more) by Ctrl-C, kill, a closed terminal window, Ctrl-\ or any other signal
+// that would end it, a run puts the port back before it ends as the stop asks, and what it
+// printed comes out. A signal its caller had blocked stays blocked.
 TEST_P(StoppedRun, PutsThePortBackFirst)
 {
     const StopCase& c = GetParam();
@@ -317,7 +337,7 @@ TEST_P(StoppedRun, PutsThePortBackFirst)
     stopped.expectFrame = false;
     stopped.options = ordinaryUserOptions(port);
     stopped.options.stopSignal = c.signal;
-    stopped.options.stopAfterMs = 150;
+    stopped.options.stopWhen = [&port](int pid) { return holdsOpen(pid, port.terminalPath); };
     stopped.options.blockedSignal = c.blockedByCaller ? c.signal : 0;
     const EndToEndOutcome outcome = runAgainstStandIn(targetTool(), port, port.terminalPath, stopped);
     EXPECT_EQ(outcome.process.signal, c.blockedByCaller ? 0 : c.signal);

@@ -108,7 +108,7 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
     int open = 2;
     bool stopSent = options.stopSignal == 0;
     while (open > 0) {
-        if (!stopSent && millisecondsSince(start) >= options.stopAfterMs) {
+        if (!stopSent && (!options.stopWhen || options.stopWhen(pid))) {
             kill(pid, options.stopSignal);
             stopSent = true;
         }
@@ -118,7 +118,7 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
             kill(pid, SIGKILL);
             break;
         }
-        const double wait = stopSent ? left : std::min(left, options.stopAfterMs - millisecondsSince(start));
+        const double wait = stopSent ? left : std::min(left, 2.0);
         const int ready = poll(streams, 2, static_cast<int>(wait) + 1);
         if (ready < 0 && errno != EINTR) {
             break;

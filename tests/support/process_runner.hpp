@@ -3,6 +3,7 @@
 // Runs a program as a separate process and collects what it printed and how it
 // ended, with a time limit so that a hung run fails its test instead of the suite.
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,8 +20,11 @@ struct ProcessOptions {
     // Real-time scheduling where the machine allows it, so that a busy machine cannot
     // hold the program up between two of its own steps; otherwise it runs as usual.
     bool prompt = false;
-    int stopSignal = 0;     // sent this long after the start, when not 0
-    int stopAfterMs = 0;
+    // When not 0, sent as soon as stopWhen says so of the running program (asked every
+    // few milliseconds): a stop timed by the clock alone may come before a slow start
+    // (an emulator on a busy machine) has reached what the test means to stop.
+    int stopSignal = 0;
+    std::function<bool(int pid)> stopWhen;
     int blockedSignal = 0;  // blocked from the start, as a caller may leave it, when not 0
     // The terminal to start from, in a session of its own: the program's controlling
     // terminal and its standard input; or, when not controlling, a terminal that is only
