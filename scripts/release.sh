@@ -6,9 +6,13 @@
 # in the artifacts is the last commit's (SOURCE_DATE_EPOCH), no folder name gets in, and
 # the archives are sorted with fixed owners and modes.
 #
-#   release.sh [--allow-dirty] [--only amd64|arm64|armhf|win64]... [--sign SIGNER [--timestamp-url URL]]
+#   release.sh [--allow-dirty] [--only amd64|arm64|armhf|win64]... [--reuse-build]
+#              [--sign SIGNER [--timestamp-url URL]]
 #     --allow-dirty   release a tree with uncommitted changes (refused otherwise)
 #     --only TARGET   make only that target's artifacts (repeatable)
+#     --reuse-build   start from the compiled objects of the last release made in this
+#                     checkout rather than afresh (to sign a release just made unsigned,
+#                     with the same compilers): the programs are linked and packed again
 #     --sign          sign velmoran.exe and velmoran-sim.exe with Authenticode before they
 #                     are packed into the zip and the MSI, then the MSI itself. SIGNER is
 #                     --pkcs12 FILE                  key and certificate chain in a file
@@ -27,12 +31,13 @@ cd "$(dirname "$0")/.."
 source=$PWD
 fail() { echo "release.sh: $*" >&2; exit 1; }
 
-allow_dirty= sign= pkcs12= module= key= cert= password_file= tsa= only=()
+allow_dirty= reuse_build= sign= pkcs12= module= key= cert= password_file= tsa= only=()
 while [ $# -gt 0 ]; do
   case $1 in
     --allow-dirty) allow_dirty=1; shift; continue ;;
+    --reuse-build) reuse_build=1; shift; continue ;;
     --sign) sign=1; shift; continue ;;
-    -h | --help) sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,28p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
   esac
   [ $# -ge 2 ] || fail "$1 needs a value (see --help)"
   case $1 in
@@ -84,7 +89,8 @@ export LC_ALL=C
 
 rm -rf dist
 work=$source/build/release
-rm -rf "$work"
+[ -n "$reuse_build" ] || rm -rf "$work"
+rm -rf "$work/dist" "$work"/*.log
 mkdir -p "$work/dist"
 private=$(mktemp -d)
 trap 'rm -rf "$private" "$work/dist"' EXIT
@@ -158,10 +164,10 @@ if [ -n "$sign" ]; then
 fi
 
 # build TARGET PRESET [TARGET_TO_BUILD]: the release preset without tests, in a folder of
-# its own that this run began empty.
+# its own that this run began empty (or, with --reuse-build, as the last release left it).
 build() {
   local dir=$work/$1 log=$work/$1.log
-  [ -e "$dir" ] || echo "release.sh: building $1 (log: ${log#"$source"/})"
+  [ -e "$log" ] || echo "release.sh: building $1 (log: ${log#"$source"/})"
   cmake --preset "$2" -B "$dir" -DBUILD_TESTING=OFF >>"$log" 2>&1 &&
     cmake --build "$dir" -j "$(nproc)" ${3:+--target "$3"} >>"$log" 2>&1 ||
     { tail -n 20 "$log" >&2; fail "building $1 failed; the whole log is in $log"; }
@@ -173,6 +179,8 @@ for arch in amd64 arm64 armhf; do
   cp "$work/$arch/velmoran_${version}_$arch.deb" "$work/$arch/velmoran-$version-linux-$arch.tar.gz" "$work/dist/"
 done
 if making win64; then
+  # Linked again whatever is reused: a program an earlier run signed never goes into this one.
+  rm -f "$work/win64/velmoran.exe" "$work/win64/velmoran-sim.exe"
   build win64 mingw velmoran
   build win64 mingw velmoran-sim
   if [ -n "$sign" ]; then

@@ -1,22 +1,25 @@
 #!/usr/bin/env bash
 # The Windows release as scripts/release.sh makes it from the checkout's working tree:
-#   release-test.sh SOURCE VERSION WINE_SH   (WINEPREFIX names the prefix to install in)
+#   release-test.sh SOURCE VERSION WINE_SH BUILD_DIR   (WINEPREFIX names the prefix to install
+#   in; BUILD_DIR is the test run's Windows build, with the zip and the MSI it packed)
 #   1. A tree with changes, or signing that cannot work, ends the run before anything is
 #      built, with one line and no dist/: a wrong PKCS#12 password, an expired
 #      certificate, a token that is not there, a wrong PIN, a timestamp server that does
 #      not answer.
-#   2. Two unsigned releases in two folders, under other TZ, umask and time: the same bytes.
-#   3. A signed one: the key on a SoftHSM2 token, its certificate from a CA made here,
-#      timestamps from a local RFC 3161 server (openssl ts behind socat). Each program
-#      verifies against that CA in the zip and in the MSI, and so does the MSI, each
-#      timestamped; another CA, or a byte changed in a signed program, fails. Without their
-#      signatures the programs are the unsigned release's, byte for byte, and every other
-#      file in the zip and the MSI is the same.
+#   2. An unsigned release in another folder, under another TZ and umask, later: the same
+#      zip and MSI as the test run's own build.
+#   3. A signed one from that release's objects, linked and packed again, nothing compiled:
+#      the key on a SoftHSM2 token, its certificate from a CA made here, timestamps from a
+#      local RFC 3161 server (openssl ts behind socat). Each program verifies against that
+#      CA in the zip and in the MSI, and so does the MSI, each timestamped; another CA, or
+#      a byte changed in a signed program, fails. Without their signatures the programs
+#      are the unsigned release's, byte for byte, and every other file in the zip and the
+#      MSI is the same.
 #   4. The signed MSI through msi-test.sh: Wine's msiexec installs it, the signed
 #      velmoran.exe on the PATH gets the installed stand-in's acknowledgment, a rebuild and a
 #      later version upgrade it, and it is removed.
 set -euo pipefail
-source=$(cd "$1" && pwd) version=$2 wine=$3
+source=$(cd "$1" && pwd) version=$2 wine=$3 build=$4
 here=$(cd "$(dirname "$0")" && pwd)
 scratch=$(mktemp -d)
 trap 'kill ${tsa_pid:-} 2>/dev/null || true; rm -rf "$scratch"' EXIT
@@ -126,23 +129,26 @@ refused "the token gives no key" --pkcs11-module "$module" --pkcs11-key "$token"
 VELMORAN_SIGN_PASSWORD='release password' refused "the timestamp server $silent did not answer" \
   --pkcs12 "$pki/signer.p12" --timestamp-url "$silent"
 
-# 2. Two unsigned releases: the second later, elsewhere, in another time zone and umask.
-first=$scratch/a/velmoran second=$scratch/elsewhere/deeper/velmoran
-copy "$first"
-copy "$second"
-(umask 022 && TZ=UTC "$first/scripts/release.sh" --allow-dirty --only win64) || fail "the first release failed"
-(umask 077 && TZ=Pacific/Chatham "$second/scripts/release.sh" --allow-dirty --only win64) || fail "the second release failed"
-for artifact in SHA256SUMS velmoran-$version-win64.zip velmoran-$version-x64.msi; do
-  cmp "$first/dist/$artifact" "$second/dist/$artifact" || fail "$artifact differs between two releases of one tree"
+# 2. An unsigned release, elsewhere, in another time zone and umask, later than the test
+# run's build: the same bytes.
+other=$scratch/elsewhere/deeper/velmoran
+copy "$other"
+(umask 077 && TZ=Pacific/Chatham "$other/scripts/release.sh" --allow-dirty --only win64) || fail "the release failed"
+for artifact in velmoran-$version-win64.zip velmoran-$version-x64.msi; do
+  cmp "$build/$artifact" "$other/dist/$artifact" || fail "$artifact differs from the test run's own build"
 done
-echo "two releases, the same bytes:"
-cat "$first/dist/SHA256SUMS"
+echo "the release and the test run's build, the same bytes:"
+cat "$other/dist/SHA256SUMS"
 
-# 3. Signed, with the token and the timestamp server.
-mv "$second/dist" "$scratch/unsigned"
-"$second/scripts/release.sh" --allow-dirty --only win64 --sign --pkcs11-module "$module" --pkcs11-key "$token" \
-  --pkcs11-cert "$token" --password-file "$pki/pin" --timestamp-url "$tsa" || fail "the signed release failed"
-signed=$second/dist
+# 3. Signed, with the token and the timestamp server, from the objects just compiled.
+mv "$other/dist" "$scratch/unsigned"
+touch "$scratch/before-signing"
+"$other/scripts/release.sh" --allow-dirty --only win64 --reuse-build --sign --pkcs11-module "$module" \
+  --pkcs11-key "$token" --pkcs11-cert "$token" --password-file "$pki/pin" --timestamp-url "$tsa" ||
+  fail "the signed release failed"
+compiled=$(find "$other/build/release/win64" -name '*.obj' -newer "$scratch/before-signing")
+[ -z "$compiled" ] || fail "the signed release compiled again: $compiled"
+signed=$other/dist
 unpack() { # unpack DIST FOLDER: the zip's and the MSI's files in FOLDER/zip and FOLDER/msi
   mkdir -p "$2/zip" "$2/msi"
   (cd "$2/zip" && cmake -E tar xf "$1/velmoran-$version-win64.zip")
@@ -182,4 +188,4 @@ done <"$scratch/listing"
 echo "signed with the token, timestamped; without their signatures the programs are the unsigned release's"
 
 # 4. The signed MSI under Wine's msiexec.
-"$here/../windows/msi-test.sh" "$signed/velmoran-$version-x64.msi" "$second/build/release/win64/msi-files" "$version" "$wine"
+"$here/../windows/msi-test.sh" "$signed/velmoran-$version-x64.msi" "$other/build/release/win64/msi-files" "$version" "$wine"
