@@ -22,7 +22,9 @@ fail() {
 # Packed as scripts/release.sh packs: every time in the packages is the last commit's.
 export SOURCE_DATE_EPOCH
 SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$(dirname "$0")" log -1 --format=%ct)}
-cmake --build "$build" --target package >"$scratch/package.log" 2>&1 || {
+# Packing and lintian at the lowest priority: the cases beside this one time replies to
+# the millisecond.
+nice -n 19 cmake --build "$build" --target package >"$scratch/package.log" 2>&1 || {
   cat "$scratch/package.log"
   fail "the package target failed"
 }
@@ -69,7 +71,7 @@ case $kind in
     suppressed=()
     grep -q "^Maintainer: .*<.*@.*>" <<<"$fields" ||
       suppressed=(--suppress-tags malformed-contact,bogus-mail-host-in-debian-changelog)
-    lintian --fail-on error,warning "${suppressed[@]}" "$deb" 2>/dev/null || fail "lintian finds fault with $deb"
+    nice -n 19 lintian --fail-on error,warning "${suppressed[@]}" "$deb" 2>/dev/null || fail "lintian finds fault with $deb"
     echo "lintian: no error or warning${suppressed:+ but for the contact, which has no address}"
 
     root=$scratch/root

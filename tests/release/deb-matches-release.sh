@@ -11,7 +11,8 @@ trap 'rm -rf "$scratch"' EXIT
 . "$here/copy-checkout.sh"
 release=$scratch/other/velmoran
 copy_checkout "$source" "$release"
-(umask 077 && TZ=America/St_Johns "$release/scripts/release.sh" --allow-dirty --only "$arch") ||
+# At the lowest priority: the cases beside this one time replies to the millisecond.
+(umask 077 && TZ=America/St_Johns nice -n 19 "$release/scripts/release.sh" --allow-dirty --only "$arch") ||
   { echo "deb-matches-release: the $arch release failed" >&2; exit 1; }
 for artifact in "velmoran_${version}_$arch.deb" "velmoran-$version-linux-$arch.tar.gz"; do
   cmp "$build/$artifact" "$release/dist/$artifact" ||
