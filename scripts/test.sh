@@ -38,9 +38,7 @@ install=(native) && for leg in windows arm drivers fuzz; do runs $leg && install
 scripts/install-deps.sh "${install[@]}" ||
   { echo "test.sh: the packages above are needed; or leave their leg out with --skip" >&2; exit 1; }
 
-log=$(mktemp) && asan_log=$(mktemp) && trap 'rm -f "$log" "$asan_log"' EXIT
-# The sanitizer build goes on beside the rest at the lowest priority, on the CPU the rest leaves idle.
-runs sanitizers && { nice -n 19 sh -c 'cmake --preset asan && cmake --build --preset asan' >"$asan_log" 2>&1 & asan_build=$!; }
+log=$(mktemp) && trap 'rm -f "$log"' EXIT
 declare -A summary=() && failed=0
 fail_leg() { summary[$1]="FAILED: $2"; failed=1; }
 # Each step's wall time, in the order the steps ran: timed STEP COMMAND...
@@ -72,8 +70,11 @@ ctest_leg() {
 }
 
 fuzz() { scripts/fuzz.sh "${FUZZ_SECONDS:-30}" | tee "$log"; }
-runs fuzz && { timed fuzz fuzz || fail_leg fuzz "a target failed or did not build"; }
-[ -n "${summary[fuzz]:-}" ] || ! runs fuzz || summary[fuzz]="$(grep -c '^fuzzed ' "$log") targets, no failure ($(sed -n 's/^fuzzed \([a-z_]*\): \([0-9]*\) inputs$/\1 \2/p' "$log" | paste -sd, | sed 's/,/, /g') inputs)"
+if runs fuzz && timed fuzz fuzz; then
+  summary[fuzz]="$(grep -c '^fuzzed ' "$log") targets, no failure ($(sed -n 's/^fuzzed \([a-z_]*\): \([0-9]*\) inputs$/\1 \2/p' "$log" | paste -sd, | sed 's/,/, /g') inputs)"
+elif runs fuzz; then
+  fail_leg fuzz "a target failed or did not build"
+fi
 
 on() { runs "$1" && echo ON || echo OFF; }
 if timed "build (default)" build default "native windows arm drivers" "-DVELMORAN_WINDOWS_LEG=$(on windows)" \
@@ -81,8 +82,7 @@ if timed "build (default)" build default "native windows arm drivers" "-DVELMORA
   for leg in native windows arm drivers; do runs $leg && timed "tests ($leg)" ctest_leg default $leg $leg; done
 fi
 if runs sanitizers; then
-  if timed "build (asan), left to wait for" wait $asan_build; then timed "tests (sanitizers)" ctest_leg asan sanitizers native
-  else cat "$asan_log"; fail_leg sanitizers "the asan build failed"; fi
+  timed "build (asan)" build asan sanitizers && timed "tests (sanitizers)" ctest_leg asan sanitizers native
 fi
 
 printf '\nSummary\n'
