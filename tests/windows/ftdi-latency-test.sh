@@ -43,8 +43,14 @@ ftdi_script() {
   cp "$bat" "$drive_c/ftdi-latency.bat" && rm -f "$drive_c"/*.ran
   (cd "$drive_c" && "$wine" run cmd /c 'C:\ftdi-latency.bat' "$@" | tr -d '\r')
 }
-latency() { "$wine" run reg query "$root\\$1\\0000\\Device Parameters" /v LatencyTimer | tr -d '\r' |
-  sed -n 's/^ *LatencyTimer *REG_DWORD *//p'; }
+# holds DEVICE VALUE WHAT: the device's LatencyTimer is VALUE (0x10), or the case fails
+# saying WHAT and all that reg said, once.
+holds() {
+  local said status=0
+  said=$("$wine" run reg query "$root\\$1\\0000\\Device Parameters" /v LatencyTimer 2>&1 | tr -d '\r') || status=$?
+  [ "$(sed -n 's/^ *LatencyTimer *REG_DWORD *//p' <<<"$said")" = "$2" ] ||
+    fail "$3: $1's LatencyTimer is not $2; reg query ended with $status and said: $said"
+}
 
 # Runs velmoran.exe on COM20 and checks its output, its status and its standard error.
 expect_run() {
@@ -131,11 +137,11 @@ case $case in
     for name in VID_0403+PID_6001+A1 "$located"; do
       grep -qxF "ftdi-latency: COM20: LatencyTimer 16 -> 1 ms in $root_key\\$name\\0000\\Device Parameters" <<<"$said" ||
         fail "ftdi-latency.bat COM20 said: $said"
-      [ "$(latency "$name")" = 0x1 ] || fail "COM20's key $name holds $(latency "$name"), not 1"
+      holds "$name" 0x1 "COM20's key"
     done
     ran=$(cd "$drive_c" && ls ./*.ran 2>/dev/null) && fail "a key's name ran as commands: $ran"
     grep -q '^ftdi-latency: unplug the adapter on COM20' <<<"$said" || fail "ftdi-latency.bat COM20 said: $said"
-    [ "$(latency VID_0403+PID_6001+B2)" = 0x10 ] || fail "COM7's key holds $(latency VID_0403+PID_6001+B2), not 16"
+    holds VID_0403+PID_6001+B2 0x10 "COM7's key"
     silent ""
     status=0
     said=$(ftdi_script COM9) || status=$?
@@ -154,6 +160,6 @@ case $case in
       [ "$said" = "usage: ftdi-latency.bat COMn [MS]   (MS from 1 to 255; 1 if left out)" ] ||
         fail "ftdi-latency.bat $words said: $said"
     done
-    [ "$(latency VID_0403+PID_6001+A1)" = 0x10 ] || fail "a refused word changed COM1's key to $(latency VID_0403+PID_6001+A1)" ;;
+    holds VID_0403+PID_6001+A1 0x10 "a refused word changed COM1's key" ;;
   *) fail "unknown case" ;;
 esac
