@@ -132,9 +132,7 @@ EndToEndOutcome runAgainstStandIn(const ToolCommand& tool, StandInTerminal& port
     std::thread device;
     if (run.expectFrame) {
         device = std::thread([&] {
-            if (!run.behaviour.flood) {
-                requestPromptScheduling();
-            }
+            requestPromptScheduling();
             ready.set_value();
             outcome.served = serveExchange(port, run.behaviour, outcome.record, kDeviceWaitMs, &outcome.lineAtFrame);
         });

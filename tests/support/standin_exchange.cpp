@@ -4,6 +4,8 @@
 #include <thread>
 
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <unistd.h>
 
 namespace {
@@ -18,18 +20,26 @@ int controller(const StandInTerminal& port)
 }
 
 // Sends bytes without pause until the tool lets the line go or the time limit runs out.
+// The first burst goes at the device's prompt priority, as any reply does; the rest at an
+// ordinary one, so that the flood never keeps the tool from a core.
 void flood(const StandInTerminal& port, std::uint8_t value)
 {
     std::uint8_t burst[64];
     for (std::uint8_t& byte : burst) {
         byte = value;
     }
+    bool prompt = true;
     const StandInClock::time_point deadline = StandInClock::now() + std::chrono::milliseconds(kFloodLimitMs);
     while (StandInClock::now() < deadline) {
         pollfd writable {controller(port), POLLOUT, 0};
         if (poll(&writable, 1, 1) > 0) {
             if (write(controller(port), burst, sizeof burst) < 0 && errno != EAGAIN && errno != EINTR) {
                 return;
+            }
+            if (prompt) {
+                const sched_param ordinary {};
+                pthread_setschedparam(pthread_self(), SCHED_OTHER, &ordinary);
+                prompt = false;
             }
         }
         if (lineReleased(port)) {
