@@ -6,7 +6,8 @@
 // It reads the system's own records (sysfs, /proc, the registry) and never opens a port.
 //
 // One header for every platform: open_failure_linux.cpp, open_failure_win32.cpp and
-// open_failure_other.cpp look; open_failure_text.cpp words what they found.
+// open_failure_other.cpp look; open_failure_text.cpp (on POSIX with open_failure_posix_text.cpp)
+// words what they found.
 
 #include <cstddef>
 #include <string>
@@ -41,6 +42,16 @@ std::string presentPortsLine(const std::vector<PresentPort>& ports);
 // The line for a refusal of what is no port to send on: not a terminal device, or the
 // terminal velmoran was started from (POSIX). Empty for any other refusal.
 std::string notAPortLine(PortRefusal refusal, const std::string& path);
+
+// The lines each POSIX system words alike. `holders` are the programs seen with the port,
+// "velmoran-sim (PID 1234)"; none, and it is "another program".
+std::string inUseLine(const std::string& path, const std::vector<std::string>& holders);
+// `firstPort` names what COM1 is here, where the system has such a rule; else empty.
+std::string namesNoPortLine(const std::string& word, const std::string& firstPort);
+// POSIX only (open_failure_posix_text.cpp): the system's own words for an errno, "No such
+// device (error 19)", and the line for a refusal with no better explanation.
+std::string systemErrorText(long systemError);
+std::string cannotOpenLine(const std::string& path, long systemError);
 
 // Text from the system or the user, made safe for one line: printable ASCII only (anything
 // else as '?'), at most `longest` characters.

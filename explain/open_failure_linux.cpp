@@ -58,11 +58,13 @@ bool isNumber(const std::string& text)
     return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-// Calls `visit` with each line of a file, at most `mostLines`, each cut at 1023
-// characters, without its line end; stops when `visit` says so. Only a regular file is
-// read (sysfs attributes and /proc's files are): a FIFO or a device there would block.
+// Calls `visit` with each line of a file, whole and without its line end, until the
+// file or kMostBytesRead of it has been read; stops when `visit` says so. Only a regular
+// file is read (sysfs attributes and /proc's files are): a FIFO or a device there would block.
+constexpr std::size_t kMostBytesRead = 4u << 20;
+
 template <typename Visit>
-void forEachLine(const std::string& path, int mostLines, Visit visit)
+void forEachLine(const std::string& path, Visit visit)
 {
     const int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (descriptor < 0) {
@@ -74,15 +76,24 @@ void forEachLine(const std::string& path, int mostLines, Visit visit)
         ::close(descriptor);
         return;
     }
-    char text[1024];
-    for (int lines = 0; lines < mostLines && std::fgets(text, sizeof text, file) != nullptr; ++lines) {
-        std::string line = text;
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+    std::string line;
+    std::size_t bytesRead = 0;
+    for (int c = std::fgetc(file); c != EOF && bytesRead < kMostBytesRead; c = std::fgetc(file), ++bytesRead) {
+        if (c != '\n') {
+            line += static_cast<char>(c);
+            continue;
+        }
+        if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
         if (!visit(line)) {
-            break;
+            std::fclose(file);
+            return;
         }
+        line.clear();
+    }
+    if (!line.empty()) {
+        visit(line);
     }
     std::fclose(file);
 }
@@ -91,7 +102,7 @@ void forEachLine(const std::string& path, int mostLines, Visit visit)
 std::string firstLine(const std::string& path)
 {
     std::string first;
-    forEachLine(path, 1, [&](const std::string& line) {
+    forEachLine(path, [&](const std::string& line) {
         first = line;
         return false;
     });
@@ -130,13 +141,40 @@ std::string sayPath(const OpenFailure& failure)
     return word == path ? path : word + " (" + path + ")";
 }
 
-// The programs that hold the port open, as /proc lets this user see them: "velmoran-sim
-// (PID 1234)".
+// The device as a descriptor's link in /proc names it.
+std::string resolvedDevice(const std::string& devicePath)
+{
+    char resolved[4096];
+    return realpath(devicePath.c_str(), resolved) != nullptr ? resolved : devicePath;
+}
+
+// Whether the process has the device open, reading at most kMostLinksRead links in all.
+bool hasOpen(const SystemRoots& roots, const std::string& process, const std::string& device, std::size_t& linksRead)
+{
+    const std::string descriptors = roots.proc + "/" + process + "/fd";
+    for (const std::string& descriptor : folderEntries(descriptors)) {
+        if (++linksRead > kMostLinksRead) {
+            return false;
+        }
+        if (linkTarget(descriptors + "/" + descriptor) == device) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// "velmoran-sim (PID 1234)", or empty where the process's name cannot be read.
+std::string processName(const SystemRoots& roots, const std::string& process)
+{
+    const std::string name = firstLine(roots.proc + "/" + process + "/comm");
+    return name.empty() ? std::string() : oneLineAscii(name, 32) + " (PID " + process + ")";
+}
+
+// The programs that hold the port open, as /proc lets this user see them.
 std::vector<std::string> portHolders(const SystemRoots& roots, const std::string& devicePath)
 {
     std::vector<std::string> holders;
-    char resolved[4096];
-    const std::string device = realpath(devicePath.c_str(), resolved) != nullptr ? resolved : devicePath;
+    const std::string device = resolvedDevice(devicePath);
     const std::string self = std::to_string(getpid());
     std::size_t linksRead = 0;
     std::vector<std::string> processes = folderEntries(roots.proc);
@@ -145,18 +183,11 @@ std::vector<std::string> portHolders(const SystemRoots& roots, const std::string
         if (process == self || !isNumber(process)) {
             continue;
         }
-        const std::string descriptors = roots.proc + "/" + process + "/fd";
-        for (const std::string& descriptor : folderEntries(descriptors)) {
-            if (++linksRead > kMostLinksRead) {
-                return holders;
-            }
-            if (linkTarget(descriptors + "/" + descriptor) == device) {
-                holders.push_back(oneLineAscii(firstLine(roots.proc + "/" + process + "/comm"), 32) + " (PID " +
-                                  process + ")");
-                break;
-            }
+        if (hasOpen(roots, process, device, linksRead)) {
+            const std::string name = processName(roots, process);
+            holders.push_back(name.empty() ? "PID " + process : name);
         }
-        if (holders.size() == 3) {
+        if (holders.size() == 3 || linksRead > kMostLinksRead) {
             break;
         }
     }
@@ -164,7 +195,10 @@ std::vector<std::string> portHolders(const SystemRoots& roots, const std::string
 }
 
 // The program that holds the port's lock, from the kernel's list of locks, which names
-// each by its file's device and inode: "velmoran-sim (PID 1234)", or empty.
+// each by its file's device and inode: "velmoran-sim (PID 1234)". Named only when that is
+// certain: the list gives the PID of the process that took the lock, which may have ended
+// while a child keeps the descriptor, or be 0 for a holder in another PID namespace, or
+// have a name this user cannot read. Then empty.
 std::string lockHolder(const SystemRoots& roots, const std::string& devicePath)
 {
     struct stat device {};
@@ -175,15 +209,19 @@ std::string lockHolder(const SystemRoots& roots, const std::string& devicePath)
     std::snprintf(file, sizeof file, "%02x:%02x:%lu", major(device.st_dev), minor(device.st_dev),
                   static_cast<unsigned long>(device.st_ino));
     std::string holder;
-    forEachLine(roots.proc + "/locks", 10000, [&](const std::string& line) {
+    std::size_t linksRead = 0;
+    forEachLine(roots.proc + "/locks", [&](const std::string& line) {
         // "1: FLOCK  ADVISORY  WRITE 665 00:18:4 0 EOF"
         char kind[16] = {};
         char process[16] = {};
         char lockedFile[64] = {};
         if (std::sscanf(line.c_str(), "%*s %15s %*s %*s %15s %63s", kind, process, lockedFile) == 3 &&
-            std::strcmp(kind, "FLOCK") == 0 && file == std::string(lockedFile) && isNumber(process)) {
-            holder = oneLineAscii(firstLine(roots.proc + "/" + process + "/comm"), 32) + " (PID " +
-                     oneLineAscii(process) + ")";
+            std::strcmp(kind, "FLOCK") == 0 && file == std::string(lockedFile)) {
+            const std::string pid = process;
+            if (isNumber(pid) && pid.find_first_not_of('0') != std::string::npos &&
+                hasOpen(roots, pid, resolvedDevice(devicePath), linksRead)) {
+                holder = processName(roots, pid);
+            }
             return false;
         }
         return true;
@@ -191,22 +229,14 @@ std::string lockHolder(const SystemRoots& roots, const std::string& devicePath)
     return holder;
 }
 
-std::string inUseLine(const SystemRoots& roots, const OpenFailure& failure)
+std::string inUseLineFor(const SystemRoots& roots, const OpenFailure& failure)
 {
     // A lock names its holder for certain; an exclusive flag does not, so then every
     // program that has the port open is named.
     const std::string locker =
         failure.refusal == PortRefusal::HeldByAnother ? lockHolder(roots, failure.devicePath) : std::string();
-    const std::vector<std::string> holders =
-        locker.empty() ? portHolders(roots, failure.devicePath) : std::vector<std::string> {locker};
-    std::string by = "another program";
-    if (!holders.empty()) {
-        by = holders.size() == 1 ? "another program, " : "other programs, ";
-        for (std::size_t index = 0; index < holders.size(); ++index) {
-            by += (index == 0 ? "" : ", ") + holders[index];
-        }
-    }
-    return "velmoran: " + sayPath(failure) + " is in use by " + by + ": close it, then run again.";
+    return inUseLine(sayPath(failure),
+                     locker.empty() ? portHolders(roots, failure.devicePath) : std::vector<std::string> {locker});
 }
 
 // One entry of /etc/passwd or /etc/group, by its number (the third field): its fields.
@@ -214,7 +244,7 @@ std::string inUseLine(const SystemRoots& roots, const OpenFailure& failure)
 std::vector<std::string> databaseEntry(const std::string& path, unsigned long id)
 {
     std::vector<std::string> found;
-    forEachLine(path, 100000, [&](const std::string& line) {
+    forEachLine(path, [&](const std::string& line) {
         std::vector<std::string> fields;
         std::size_t start = 0;
         for (std::size_t colon = line.find(':'); fields.size() < 8; colon = line.find(':', start)) {
@@ -233,7 +263,15 @@ std::vector<std::string> databaseEntry(const std::string& path, unsigned long id
     return found;
 }
 
-std::string accessLine(const SystemRoots& roots, const OpenFailure& failure)
+// A refusal that no mode bits gave: EPERM, or EACCES to root, come from a policy above them.
+std::string refusedWhateverTheModeLine(const std::string& path, long systemError)
+{
+    return "velmoran: the system refused to open " + path + " whatever its mode: " + systemErrorText(systemError) +
+           ". A container without access to the device, or a security policy (AppArmor, SELinux), refuses so, "
+           "to root too: ask whoever runs this machine or container.";
+}
+
+std::string accessLine(const SystemRoots& roots, const ProcessIdentity& who, const OpenFailure& failure)
 {
     AccessFacts facts;
     facts.path = sayPath(failure);
@@ -244,8 +282,8 @@ std::string accessLine(const SystemRoots& roots, const OpenFailure& failure)
     facts.mode = device.st_mode & 07777;
     const std::vector<std::string> owner = databaseEntry(roots.etc + "/passwd", device.st_uid);
     facts.ownerName = owner.empty() ? std::to_string(device.st_uid) : owner[0];
-    const std::vector<std::string> user = databaseEntry(roots.etc + "/passwd", geteuid());
-    facts.userName = user.empty() ? std::to_string(geteuid()) : user[0];
+    const std::vector<std::string> user = databaseEntry(roots.etc + "/passwd", who.user);
+    facts.userName = user.empty() ? std::to_string(who.user) : user[0];
     const std::vector<std::string> deviceGroup = databaseEntry(roots.etc + "/group", device.st_gid);
     facts.groupName = deviceGroup.empty() ? std::to_string(device.st_gid) : deviceGroup[0];
     facts.userListedInGroup = user.size() >= 4 && user[3] == std::to_string(device.st_gid);
@@ -253,12 +291,8 @@ std::string accessLine(const SystemRoots& roots, const OpenFailure& failure)
         const std::string members = "," + deviceGroup[3] + ",";
         facts.userListedInGroup = facts.userListedInGroup || members.find("," + user[0] + ",") != std::string::npos;
     }
-    facts.processHasGroup = getegid() == device.st_gid;
-    gid_t groups[256];
-    const int count = getgroups(256, groups);
-    for (int index = 0; index < count && !facts.processHasGroup; ++index) {
-        facts.processHasGroup = groups[index] == device.st_gid;
-    }
+    facts.processHasGroup = who.group == device.st_gid ||
+                            std::find(who.groups.begin(), who.groups.end(), device.st_gid) != who.groups.end();
     facts.ownerName = oneLineAscii(facts.ownerName, 64);
     facts.groupName = oneLineAscii(facts.groupName, 64);
     facts.userName = oneLineAscii(facts.userName, 64);
@@ -310,7 +344,8 @@ std::vector<PresentPort> presentSerialPorts(const SystemRoots& roots)
     return ports;
 }
 
-std::vector<std::string> explainOpenFailureIn(const SystemRoots& roots, const OpenFailure& failure)
+std::vector<std::string> explainOpenFailureIn(const SystemRoots& roots, const ProcessIdentity& who,
+                                              const OpenFailure& failure)
 {
     const std::string path = sayPath(failure);
     const std::string tty = baseName(failure.devicePath);
@@ -325,7 +360,7 @@ std::vector<std::string> explainOpenFailureIn(const SystemRoots& roots, const Op
     case PortRefusal::OwnTerminal:
         return {notAPortLine(failure.refusal, path)};
     case PortRefusal::HeldByAnother:
-        return {inUseLine(roots, failure)};
+        return {inUseLineFor(roots, failure)};
     case PortRefusal::None:
         return {};
     case PortRefusal::CannotOpen:
@@ -333,8 +368,7 @@ std::vector<std::string> explainOpenFailureIn(const SystemRoots& roots, const Op
     }
     const std::string word = oneLineAscii(failure.portWord);
     if (failure.devicePath.empty()) {
-        return {"velmoran: " + word + " names no port: COM numbers start at 1, and COM1 is /dev/ttyS0 here.",
-                presentPortsLine(presentSerialPorts(roots))};
+        return {namesNoPortLine(word, "/dev/ttyS0"), presentPortsLine(presentSerialPorts(roots))};
     }
     switch (failure.systemError) {
     case ENOENT:
@@ -347,18 +381,35 @@ std::vector<std::string> explainOpenFailureIn(const SystemRoots& roots, const Op
                     "): check the port's name, and that the adapter is plugged in.",
                 presentPortsLine(presentSerialPorts(roots))};
     case EBUSY:
-        return {inUseLine(roots, failure)};
+        return {inUseLineFor(roots, failure)};
     case EACCES:
+        // The mode bits refuse only a user without the rights to override them.
+        if (who.user != 0) {
+            return {accessLine(roots, who, failure)};
+        }
+        return {refusedWhateverTheModeLine(path, failure.systemError)};
     case EPERM:
-        return {accessLine(roots, failure)};
+        return {refusedWhateverTheModeLine(path, failure.systemError)};
     default:
-        return {"velmoran: cannot open " + path + ": " +
-                oneLineAscii(std::strerror(static_cast<int>(failure.systemError))) + " (error " +
-                std::to_string(failure.systemError) + ")."};
+        return {cannotOpenLine(path, failure.systemError)};
     }
+}
+
+ProcessIdentity currentIdentity()
+{
+    ProcessIdentity who;
+    who.user = geteuid();
+    who.group = getegid();
+    const int count = getgroups(0, nullptr);
+    std::vector<gid_t> groups(count > 0 ? static_cast<std::size_t>(count) : 0);
+    const int read = groups.empty() ? 0 : getgroups(count, groups.data());
+    for (int index = 0; index < read; ++index) {
+        who.groups.push_back(groups[static_cast<std::size_t>(index)]);
+    }
+    return who;
 }
 
 std::vector<std::string> explainOpenFailure(const OpenFailure& failure)
 {
-    return explainOpenFailureIn(SystemRoots {}, failure);
+    return explainOpenFailureIn(SystemRoots {}, currentIdentity(), failure);
 }

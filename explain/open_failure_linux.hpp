@@ -16,7 +16,16 @@ struct SystemRoots {
     std::string etc = "/etc";
 };
 
-std::vector<std::string> explainOpenFailureIn(const SystemRoots& roots, const OpenFailure& failure);
+// Who asked for the port: the process's effective user and group and its other groups.
+struct ProcessIdentity {
+    unsigned long user = 0;
+    unsigned long group = 0;
+    std::vector<unsigned long> groups;
+};
+ProcessIdentity currentIdentity();
+
+std::vector<std::string> explainOpenFailureIn(const SystemRoots& roots, const ProcessIdentity& who,
+                                              const OpenFailure& failure);
 
 // The serial ports with a device behind them, placeholders of UARTs that are not there
 // left out, each with its /dev/serial/by-id name where one points to it; sorted.

@@ -26,6 +26,24 @@ std::string notAPortLine(PortRefusal refusal, const std::string& path)
     return std::string();
 }
 
+std::string inUseLine(const std::string& path, const std::vector<std::string>& holders)
+{
+    std::string by = "another program";
+    if (!holders.empty()) {
+        by = holders.size() == 1 ? "another program, " : "other programs, ";
+        for (std::size_t index = 0; index < holders.size(); ++index) {
+            by += (index == 0 ? "" : ", ") + holders[index];
+        }
+    }
+    return "velmoran: " + path + " is in use by " + by + ": close it, then run again.";
+}
+
+std::string namesNoPortLine(const std::string& word, const std::string& firstPort)
+{
+    return "velmoran: " + word + " names no port: COM numbers start at 1" +
+           (firstPort.empty() ? std::string() : ", and COM1 is " + firstPort + " here") + ".";
+}
+
 std::string presentPortsLine(const std::vector<PresentPort>& ports)
 {
     if (ports.empty()) {

@@ -12,8 +12,10 @@
 #include <string>
 #include <vector>
 
+#include <grp.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -64,17 +66,24 @@ struct FakeSystem {
         symlink((roots.dev + "/ttyUSB0").c_str(), (roots.proc + "/4242/fd/3").c_str());
         makeFolder(roots.proc + "/77/fd");
         symlink("/dev/null", (roots.proc + "/77/fd/0").c_str());
-        // The stand-in's lock on ttyUSB0; the console's holder (77) has it open as well.
+        // The stand-in holds ttyUSB0's lock; socat, 77, has it open as well, and a shell, 88,
+        // has not (it took a lock and went on).
         symlink((roots.dev + "/ttyUSB0").c_str(), (roots.proc + "/77/fd/5").c_str());
         writeFile(roots.proc + "/77/comm", "socat\n");
+        makeFolder(roots.proc + "/88/fd");
+        writeFile(roots.proc + "/88/comm", "bash\n");
+        lockedBy("4242");
+    }
+    // /proc/locks with ttyUSB0's lock taken by PID `holder`.
+    void lockedBy(const std::string& holder) const
+    {
         struct stat held {};
         stat((roots.dev + "/ttyUSB0").c_str(), &held);
-        char locks[160];
-        std::snprintf(locks, sizeof locks, "1: POSIX  ADVISORY  WRITE 77 %02x:%02x:%lu 0 EOF\n2: FLOCK  ADVISORY  WRITE "
-                      "4242 %02x:%02x:%lu 0 EOF\n", major(held.st_dev), minor(held.st_dev),
-                      static_cast<unsigned long>(held.st_ino), major(held.st_dev), minor(held.st_dev),
+        char file[64];
+        std::snprintf(file, sizeof file, "%02x:%02x:%lu", major(held.st_dev), minor(held.st_dev),
                       static_cast<unsigned long>(held.st_ino));
-        writeFile(roots.proc + "/locks", locks);
+        writeFile(roots.proc + "/locks", std::string("1: POSIX  ADVISORY  WRITE 77 ") + file + " 0 EOF\n2: FLOCK  "
+                  "ADVISORY  WRITE " + holder + " " + file + " 0 EOF\n");
     }
     ~FakeSystem() { std::system(("rm -rf " + top).c_str()); }
 };
@@ -120,9 +129,27 @@ TEST(ExplainOpenFailure, NamesTheCauseAndThePortsThere)
         {"anything else, bytes made safe", {"/dev/a\nb\xff", "/dev/a\nb\xff", PortRefusal::CannotOpen, ELOOP},
          {"velmoran: cannot open /dev/a?b?: Too many levels of symbolic links (error 40)."}},
     };
+    const ProcessIdentity user {1000, 1000, {}};
     for (const ExplainCase& c : cases) {
-        EXPECT_EQ(explainOpenFailureIn(system.roots, c.failure), c.lines) << c.name;
+        EXPECT_EQ(explainOpenFailureIn(system.roots, user, c.failure), c.lines) << c.name;
     }
+    // A lock's holder is named only when it is certain; else every program seen with the
+    // port is: PID 0 (another PID namespace), a process that has ended, one that has
+    // not the port open (a child has), one whose name cannot be read.
+    const std::string everyHolder = "velmoran: " + held + " is in use by other programs, socat (PID 77), velmoran-sim "
+                                    "(PID 4242): close it, then run again.";
+    for (const char* holder : {"0", "5555", "88", "4343"}) {
+        system.lockedBy(holder);
+        EXPECT_EQ(explainOpenFailureIn(system.roots, user, {held, held, PortRefusal::HeldByAnother, EWOULDBLOCK}),
+                  std::vector<std::string> {everyHolder})
+            << "lock taken by PID " << holder;
+    }
+    makeFolder(system.roots.proc + "/4343/fd");
+    symlink(held.c_str(), (system.roots.proc + "/4343/fd/7").c_str());
+    EXPECT_EQ(explainOpenFailureIn(system.roots, user, {held, held, PortRefusal::HeldByAnother, EWOULDBLOCK}),
+              std::vector<std::string> {"velmoran: " + held + " is in use by other programs, socat (PID 77), "
+                                        "velmoran-sim (PID 4242), PID 4343: close it, then run again."})
+        << "the lock's holder has the port open, but its name cannot be read";
 
     // A PC with no port, and one with more than a line should name.
     SystemRoots empty = system.roots;
@@ -135,6 +162,80 @@ TEST(ExplainOpenFailure, NamesTheCauseAndThePortsThere)
     const std::string many = presentPortsLine(presentSerialPorts(system.roots));
     const std::string last = "/dev/ttyUSB107 and 7 more.";
     EXPECT_TRUE(many.size() > last.size() && many.compare(many.size() - last.size(), last.size(), last) == 0) << many;
+}
+
+// The facts come from the account files and the process's groups: a user added to the
+// device's group after logging in is listed only in the group's member list, which may
+// be longer than any fixed line.
+TEST(ExplainOpenFailure, ReadsWhoMayOpenAPortFromTheAccountFiles)
+{
+    FakeSystem system;
+    const std::string port = system.roots.dev + "/ttyUSB0";
+    chmod(port.c_str(), 0660);
+    struct stat device {};
+    ASSERT_EQ(stat(port.c_str(), &device), 0);
+    makeFolder(system.roots.etc);
+    writeFile(system.roots.etc + "/passwd", "owner:x:" + std::to_string(device.st_uid) + ":0::/:/bin/sh\n"
+              "ana:x:61000:61000::/home/ana:/bin/sh\n");
+    std::string members = "bob";
+    while (members.size() < 1100) {
+        members += ",user" + std::to_string(members.size());
+    }
+    writeFile(system.roots.etc + "/group", "dialout:x:" + std::to_string(device.st_gid) + ":" + members + ",ana\n"
+              "ana:x:61000:\n");
+    const std::string start = "velmoran: no permission to open " + port + ": ";
+    const std::string policy = ". A container without access to the device, or a security policy (AppArmor, "
+                               "SELinux), refuses so, to root too: ask whoever runs this machine or container.";
+    struct RefusalCase {
+        const char* name;
+        unsigned long user;
+        bool inDeviceGroup;  // the process has the device's group
+        long error;
+        std::string line;
+    };
+    const RefusalCase cases[] = {
+        {"added since this login", 61000, false, EACCES,
+         start + "ana is in group dialout, but this login began before that: log out and in again, or run 'newgrp "
+                 "dialout' first."},
+        {"in the group, still refused", 61000, true, EACCES,
+         start + "its mode (0660) lets only owner and group dialout open it: ask an administrator for access."},
+        {"root", 0, false, EACCES,
+         "velmoran: the system refused to open " + port + " whatever its mode: Permission denied (error 13)" + policy},
+        {"not the mode bits", 61000, false, EPERM,
+         "velmoran: the system refused to open " + port + " whatever its mode: Operation not permitted (error 1)" +
+             policy},
+    };
+    for (const RefusalCase& c : cases) {
+        ProcessIdentity who {c.user, c.user, {100}};
+        if (c.inDeviceGroup) {
+            who.groups.push_back(device.st_gid);
+        }
+        EXPECT_EQ(explainOpenFailureIn(system.roots, who, {port, port, PortRefusal::CannotOpen, c.error}),
+                  std::vector<std::string> {c.line})
+            << c.name;
+    }
+}
+
+// Every group of the process counts, however many: a child in 300 groups, set as root.
+TEST(ExplainOpenFailure, ReadsEveryGroupOfTheProcess)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        std::vector<gid_t> many;
+        for (gid_t group = 5000; group < 5300; ++group) {
+            many.push_back(group);
+        }
+        if (setgroups(many.size(), many.data()) != 0) {
+            _exit(2);
+        }
+        const ProcessIdentity who = currentIdentity();
+        _exit(who.groups.size() == many.size() && who.groups.back() == 5299 ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_NE(WEXITSTATUS(status), 2) << "setgroups was refused: the tests run as root";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "not every one of 300 groups was read";
 }
 
 TEST(ExplainOpenFailure, SaysWhoMayOpenAPort)
