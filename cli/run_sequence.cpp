@@ -43,21 +43,20 @@ ExitStatus readIdAndData(int wordCount, const char* const* words, SendRequest& r
 }
 
 // From the open to the close: every outcome of a port that could be opened lets it go.
-ExitStatus exchangeOnPort(int wordCount, const char* const* words, SendRequest& request, bool devicePath)
+// A port that could not be opened is described in `failure`, to be explained later.
+ExitStatus exchangeOnPort(int wordCount, const char* const* words, SendRequest& request, bool devicePath,
+                          OpenFailure& failure)
 {
     const char* portWord = words[1];
     SerialLink link;
     const bool opened = devicePath ? link.openDevicePath(portWord) : link.open(request.portNumber);
     if (!opened) {
         printPortOpenFailed(portWord);
-        // Only now, so that a run that opens its port looks nothing up.
-        OpenFailure failure;
         failure.portWord = portWord;
         const ComPortPath comPath = comPortPath(request.portNumber);
         failure.devicePath = devicePath ? portWord : comPath.exists ? comPath.text : "";
         failure.refusal = link.refusal;
         failure.systemError = link.systemError;
-        printExplanation(explainOpenFailure(failure));
         return ExitStatus::PortOpenFailed;
     }
     printPortOpened(portWord);
@@ -117,7 +116,13 @@ ExitStatus runSequence(int wordCount, const char* const* words)
     }
 
     holdStopRequests();
-    const ExitStatus status = exchangeOnPort(wordCount, words, request, devicePath);
+    OpenFailure failure;
+    const ExitStatus status = exchangeOnPort(wordCount, words, request, devicePath, failure);
     releaseStopRequests();
+    // Only now, so that a run that opens its port looks nothing up; and with no port held,
+    // a stop asked for during the lookups ends the run at once.
+    if (status == ExitStatus::PortOpenFailed) {
+        printExplanation(explainOpenFailure(failure));
+    }
     return status;
 }
