@@ -88,11 +88,12 @@ void dropQueuedOutput(int descriptor)
 
 // The driver's queue is empty, but the UART's FIFO and shift register, or a USB chip's own
 // buffer, may still hold the last bytes, which new settings would cut. With no flow
-// control on the line nothing can hold them back: they leave at the line's rate, and
-// tcdrain's wait for the hardware ends (the serial core bounds it at twice the FIFO's
-// time; usb-serial asks the chip, which answers at once when it is gone). With flow
-// control a peer could hold them for ever, so a FIFO's worth of byte times is waited
-// instead.
+// control on the line nothing can hold them back: they leave at the line's rate. Then
+// tcdrain waits for the hardware: the serial core (8250, PL011) bounds that wait at twice
+// the FIFO's time; usb-serial sets no bound and waits for the chip to report its buffer
+// empty, which with no flow control takes that buffer's byte times at the line's rate (a
+// chip that is gone answers at once). With flow control a peer could hold the bytes for
+// ever, so a FIFO's worth of byte times is waited instead.
 void awaitHardwareSent(int descriptor)
 {
     termios line {};

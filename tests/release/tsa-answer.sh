@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# One answer of the local RFC 3161 timestamp server that sign-test.sh runs behind socat:
+# One answer of the local RFC 3161 timestamp server that release-test.sh runs behind socat:
 # reads an HTTP POST of a timestamp query on standard input and writes the reply that
 # `openssl ts` signs with the test's TSA key.   tsa-answer.sh TSA_CONFIG
 set -euo pipefail
