@@ -19,7 +19,9 @@
 #                     --pkcs11-module MODULE --pkcs11-key URI --pkcs11-cert URI|FILE
 #                                                    key on a token or HSM (RFC 7512 URIs)
 #                     The password or PIN comes from --password-file FILE or from the
-#                     environment variable VELMORAN_SIGN_PASSWORD, never the command line.
+#                     environment variable VELMORAN_SIGN_PASSWORD, never the command line
+#                     (a PKCS#11 URI with pin-value= is refused). Each signing is
+#                     bounded: VELMORAN_SIGN_TIMEOUT seconds (default 120).
 #     --timestamp-url URL   an RFC 3161 timestamp server, so that signatures outlive
 #                     the certificate
 #
@@ -60,6 +62,13 @@ if [ -n "$sign" ]; then
     [ -z "$module$key$cert" ] || fail "give either --pkcs12 or the --pkcs11 options, not both"
   elif [ -z "$module" ] || [ -z "$key" ] || [ -z "$cert" ]; then
     fail "--sign needs --pkcs12 FILE, or --pkcs11-module, --pkcs11-key and --pkcs11-cert"
+  else
+    # The URIs are printed when signing fails: a PIN inside one would be shown.
+    [[ "$key$cert" != *pin-value=* ]] ||
+      fail "a PKCS#11 URI with pin-value= would show the PIN: give it with --password-file or VELMORAN_SIGN_PASSWORD"
+    # Else the token's engine asks for the PIN on the terminal, where the bound stops it.
+    [ -n "$password_file${VELMORAN_SIGN_PASSWORD:-}" ] ||
+      fail "the token's PIN is needed: give it with --password-file FILE or in VELMORAN_SIGN_PASSWORD"
   fi
 elif [ -n "$pkcs12$module$key$cert$password_file$tsa" ]; then
   fail "signing options were given without --sign"
@@ -94,6 +103,9 @@ rm -rf "$work/dist" "$work"/*.log
 mkdir -p "$work/dist"
 private=$(mktemp -d)
 trap 'rm -rf "$private" "$work/dist"' EXIT
+# Ctrl-C or a stop ends the release, after the step it interrupted, with nothing made.
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 # Signing. The password goes to osslsigncode in a file only this user can read.
 signer=()
@@ -103,6 +115,8 @@ if [ -n "$sign" ]; then
     printf '%s' "$VELMORAN_SIGN_PASSWORD" >"$private/password"
     password_file=$private/password
   fi
+  # Not passed on to the compilers, CPack and wixl that run from here on.
+  unset VELMORAN_SIGN_PASSWORD
   [ -z "$password_file" ] || [ -r "$password_file" ] || fail "cannot read the password file $password_file"
   if [ -n "$pkcs12" ]; then
     [ -r "$pkcs12" ] || fail "cannot read $pkcs12"
@@ -123,16 +137,21 @@ if [ -n "$sign" ]; then
   [ -z "$password_file" ] || signer+=(-readpass "$password_file")
 fi
 # sign FILE [TIMESTAMP_URL]: an Authenticode SHA-256 signature, in place. Bounded: a token or
-# a timestamp server that never answers would hold the release.
+# a timestamp server that never answers would hold the release. In the foreground, so that
+# Ctrl-C reaches osslsigncode too.
 sign() {
   local stamp=()
   [ -z "${2:-}" ] || stamp=(-ts "$2")
   rm -f "$1.signed"
-  timeout 120 osslsigncode sign "${signer[@]}" -h sha256 -n velmoran "${stamp[@]}" -in "$1" -out "$1.signed" \
-    >"$private/sign.log" 2>&1 && mv "$1.signed" "$1"
+  timeout --foreground "${VELMORAN_SIGN_TIMEOUT:-120}" osslsigncode sign "${signer[@]}" -h sha256 -n velmoran "${stamp[@]}" -in "$1" -out "$1.signed" \
+    >"$private/sign.log" 2>&1 || { signed=$?; return 1; }
+  mv "$1.signed" "$1"
 }
 # What osslsigncode said went wrong: its first line naming a failure, or its last line.
-cause() { grep -m 1 -i -e error -e fail "$private/sign.log" || tail -n 1 "$private/sign.log"; }
+cause() {
+  [ "${signed:-}" != 124 ] || { echo "no answer within ${VELMORAN_SIGN_TIMEOUT:-120} s"; return; }
+  grep -m 1 -i -e error -e fail "$private/sign.log" || tail -n 1 "$private/sign.log"
+}
 # Before anything is built, the key, the certificate and the timestamp server are tried
 # on an empty installer database: a wrong PIN, a missing token, an expired certificate or
 # a silent server each ends the run here, with its own line.

@@ -5,8 +5,10 @@
 #   MSI and the files it holds are left in SIGNED_DIR, for msi-test.sh to install under Wine.
 #   1. A tree with changes, or signing that cannot work, ends the run before anything is
 #      built, with one line and no dist/: a wrong PKCS#12 password, an expired
-#      certificate, a token that is not there, a wrong PIN, a timestamp server that does
-#      not answer.
+#      certificate, a token that is not there, a wrong PIN, a token with no PIN given, a
+#      PIN inside a PKCS#11 URI (not shown), a timestamp server that refuses, one that
+#      accepts and never answers (within the bound set for the test). Ctrl-C while it
+#      signs ends it, with nothing made.
 #   2. An unsigned release in another folder, under another TZ and umask, later: the same
 #      zip and MSI as the test run's own build.
 #   3. A signed one from that release's objects, linked and packed again, nothing compiled:
@@ -21,7 +23,7 @@ rm -rf "$4"
 source=$(cd "$1" && pwd) version=$2 build=$3 signed_dir=$4
 here=$(cd "$(dirname "$0")" && pwd)
 scratch=$(mktemp -d)
-trap 'kill ${tsa_pid:-} 2>/dev/null || true; rm -rf "$scratch"' EXIT
+trap 'kill ${tsa_pid:-} ${hung_pid:-} 2>/dev/null || true; rm -rf "$scratch"' EXIT
 fail() { echo "release-test: $*" >&2; exit 1; }
 
 . "$here/copy-checkout.sh"
@@ -97,6 +99,16 @@ done
 tsa=http://127.0.0.1:$port/
 # Nothing listens on the discard port here: the connection is refused at once.
 silent=http://127.0.0.1:9/
+# This one takes the connection and never answers.
+socat -d -d TCP-LISTEN:0,bind=127.0.0.1,reuseaddr,fork EXEC:"sleep 600" 2>"$scratch/hung.log" &
+hung_pid=$!
+for _ in $(seq 50); do
+  hung_port=$(sed -n 's/.*listening on .*:\([0-9]*\)$/\1/p' "$scratch/hung.log")
+  [ -z "$hung_port" ] || break
+  sleep 0.1
+done
+[ -n "$hung_port" ] || fail "the silent timestamp server did not start: $(cat "$scratch/hung.log")"
+hung=http://127.0.0.1:$hung_port/
 
 # 1. Refusals, before any build.
 release=$scratch/refusals/velmoran
@@ -127,6 +139,32 @@ refused "the token gives no key" --pkcs11-module "$module" --pkcs11-key "$token"
   --password-file "$pki/wrong"
 VELMORAN_SIGN_PASSWORD='release password' refused "the timestamp server $silent did not answer" \
   --pkcs12 "$pki/signer.p12" --timestamp-url "$silent"
+VELMORAN_SIGN_TIMEOUT=5 VELMORAN_SIGN_PASSWORD='release password' refused "the timestamp server $hung did not answer" \
+  --pkcs12 "$pki/signer.p12" --timestamp-url "$hung"
+refused "the token's PIN is needed" --pkcs11-module "$module" --pkcs11-key "$token" --pkcs11-cert "$token"
+refused "a PKCS#11 URI with pin-value= would show the PIN" --pkcs11-module "$module" \
+  --pkcs11-key "$token;pin-value=SECRET4321" --pkcs11-cert "$token" --password-file "$pki/pin"
+! grep -q SECRET4321 "$scratch/err" "$scratch/out" || fail "release.sh printed the PIN of a pkcs11 URI"
+
+# Ctrl-C while osslsigncode signs (a stand-in that waits): the release ends, nothing made.
+# In a session of its own, with Ctrl-C's default action, as from a terminal (a command this
+# script starts in the background would ignore it).
+mkdir "$scratch/stalling"
+printf '#!/bin/sh\ntouch "%s/signing"\nexec sleep 60\n' "$scratch" >"$scratch/stalling/osslsigncode"
+chmod +x "$scratch/stalling/osslsigncode"
+PATH=$scratch/stalling:$PATH VELMORAN_SIGN_PASSWORD='release password' setsid env --default-signal=INT \
+  "$release/scripts/release.sh" \
+  --allow-dirty --only win64 --sign --pkcs12 "$pki/signer.p12" >"$scratch/out" 2>"$scratch/err" &
+signing=$!
+for _ in $(seq 300); do [ ! -e "$scratch/signing" ] || break; sleep 0.1; done
+[ -e "$scratch/signing" ] || fail "release.sh never came to sign: $(cat "$scratch/err")"
+kill -INT -- -"$signing"
+stopped=$SECONDS status=0
+wait "$signing" || status=$?
+[ "$status" -eq 130 ] && [ $((SECONDS - stopped)) -lt 30 ] ||
+  fail "Ctrl-C while signing: release.sh ended with $status after $((SECONDS - stopped)) s"
+[ ! -e "$release/dist" ] && [ ! -e "$release/build/release/win64" ] || fail "release.sh went on after Ctrl-C"
+echo "refused: Ctrl-C while signing ended the release ($status), nothing made"
 
 # 2. An unsigned release, elsewhere, in another time zone and umask, later than the test
 # run's build: the same bytes. The releases build at the lowest priority: the cases beside
@@ -143,9 +181,17 @@ cat "$other/dist/SHA256SUMS"
 # 3. Signed, with the token and the timestamp server, from the objects just compiled.
 mv "$other/dist" "$scratch/unsigned"
 touch "$scratch/before-signing"
-nice -n 19 "$other/scripts/release.sh" --allow-dirty --only win64 --reuse-build --sign --pkcs11-module "$module" \
-  --pkcs11-key "$token" --pkcs11-cert "$token" --password-file "$pki/pin" --timestamp-url "$tsa" ||
-  fail "the signed release failed"
+# The PIN in VELMORAN_SIGN_PASSWORD: every signing step after the builds (a probe in front of
+# osslsigncode writes down its environment) runs without it.
+mkdir "$scratch/probe"
+printf '#!/bin/sh\nenv >>"%s/probe.env"\nexec "%s" "$@"\n' "$scratch" "$(command -v osslsigncode)" \
+  >"$scratch/probe/osslsigncode"
+chmod +x "$scratch/probe/osslsigncode"
+PATH=$scratch/probe:$PATH VELMORAN_SIGN_PASSWORD=1234 nice -n 19 "$other/scripts/release.sh" --allow-dirty \
+  --only win64 --reuse-build --sign --pkcs11-module "$module" --pkcs11-key "$token" --pkcs11-cert "$token" \
+  --timestamp-url "$tsa" || fail "the signed release failed"
+[ "$(grep -c '^PATH=' "$scratch/probe.env")" -ge 4 ] || fail "the probe saw fewer signing steps than four"
+! grep -q '^VELMORAN_SIGN_PASSWORD=' "$scratch/probe.env" || fail "the PIN stayed in the release's environment"
 compiled=$(find "$other/build/release/win64" -name '*.obj' -newer "$scratch/before-signing")
 [ -z "$compiled" ] || fail "the signed release compiled again: $compiled"
 signed=$other/dist
