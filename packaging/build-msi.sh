@@ -6,10 +6,10 @@
 # wixl (0.101 in Debian 12) has no Environment element: the row that puts the folder on
 # the system PATH, and takes it off again on removal, is added with msibuild. The newer
 # wixl of Debian 13 makes an empty Environment table, which takes the row the same way.
-# The folder goes first: Wine's msiexec takes an entry off the end of PATH but leaves its
-# separator, so an upgrade left ";;C:\Program Files\velmoran\", and Wine's cmd stops
-# its search at the empty entry; at the front it leaves none. The folder holds only
-# velmoran's two programs, so going first hides nothing of Windows'.
+# The folder goes last, as installers' folders do on Windows: first, any program in it,
+# wherever INSTALLDIR was set, would shadow Windows' own commands. (Wine's msiexec,
+# taking the entry off the end, leaves its separator, an empty entry at which Wine's
+# cmd stops its search; msi-test.sh takes it out and says so.)
 #
 # The same files give the same MSI, byte for byte, wherever and whenever it is built:
 # - every time in it is SOURCE_DATE_EPOCH (the last commit's time where it is not set):
