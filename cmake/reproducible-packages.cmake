@@ -8,24 +8,51 @@
 #   members by name; folders, programs and scripts 755, everything else 644; owner root;
 #   every time SOURCE_DATE_EPOCH (string(TIMESTAMP) takes it where it is set), zip times in
 #   UTC.
-# Needs a POSIX shell, binutils' ar, GNU tar and gzip, and Info-ZIP's zip for a zip; where
-# there is no shell (packing on Windows itself), the packages stay as CPack made them.
+# Needs a POSIX shell, and binutils' ar for a .deb, GNU tar (with --sort) and gzip for a
+# tarball, Info-ZIP's zip for a zip. Each is looked for before a package is touched, and the
+# one found is the one run: where one is missing (packing on Windows itself, say), that
+# package stays as CPack made it.
 find_program(VELMORAN_SHELL sh)
-if(NOT VELMORAN_SHELL)
-  message(WARNING "velmoran: no POSIX shell: the packages are left as CPack packed them, not reproducible")
-  return()
+find_program(VELMORAN_AR ar)
+find_program(VELMORAN_TAR tar)
+find_program(VELMORAN_GZIP gzip)
+find_program(VELMORAN_ZIP zip)
+set(sorting_tar)
+if(VELMORAN_TAR)
+  execute_process(COMMAND ${VELMORAN_TAR} --sort=name --create --file /dev/null --files-from /dev/null
+    RESULT_VARIABLE no_sort OUTPUT_QUIET ERROR_QUIET)
+  if(NOT no_sort)
+    set(sorting_tar ${VELMORAN_TAR})
+  endif()
 endif()
 string(TIMESTAMP packed "%Y-%m-%d %H:%M:%S UTC" UTC)
 foreach(package IN LISTS CPACK_PACKAGE_FILES)
   if(NOT package MATCHES "\\.(deb|tar\\.gz|zip)$")
     continue()
   endif()
+  set(missing)
+  if(NOT VELMORAN_SHELL)
+    list(APPEND missing "a POSIX shell")
+  endif()
+  if(package MATCHES "\\.deb$" AND NOT VELMORAN_AR)
+    list(APPEND missing "binutils' ar")
+  elseif(package MATCHES "\\.tar\\.gz$" AND NOT (sorting_tar AND VELMORAN_GZIP))
+    list(APPEND missing "GNU tar with --sort and gzip")
+  elseif(package MATCHES "\\.zip$" AND NOT VELMORAN_ZIP)
+    list(APPEND missing "Info-ZIP's zip")
+  endif()
+  if(missing)
+    string(REPLACE ";" ", " missing "${missing}")
+    message(WARNING "velmoran: no ${missing} here: ${package} is left as CPack packed it, not reproducible")
+    continue()
+  endif()
   set(members_dir ${package}.members)
   file(REMOVE_RECURSE ${members_dir})
   file(MAKE_DIRECTORY ${members_dir})
   if(package MATCHES "\\.deb$")
-    execute_process(COMMAND sh -c "members=$(ar t \"$0\") && ar x \"$0\" && rm \"$0\" && ar rcSD \"$0\" $members"
-        ${package} WORKING_DIRECTORY ${members_dir} RESULT_VARIABLE failed)
+    execute_process(COMMAND ${VELMORAN_SHELL} -c "ar=$1 && members=$(\"$ar\" t \"$0\") && \"$ar\" x \"$0\" &&
+        rm \"$0\" && \"$ar\" rcSD \"$0\" $members" ${package} ${VELMORAN_AR}
+      WORKING_DIRECTORY ${members_dir} RESULT_VARIABLE failed)
     file(REMOVE_RECURSE ${members_dir})
     if(failed)
       message(FATAL_ERROR "velmoran: writing ${package} again with fixed headers failed")
@@ -51,12 +78,13 @@ foreach(package IN LISTS CPACK_PACKAGE_FILES)
   if(package MATCHES "\\.zip$")
     # Info-ZIP's zip without extra fields (CMake's own zip writer adds each file's access
     # and change times), files only in the order given: unzip makes the folders.
-    execute_process(COMMAND sh -c "packed=$0 out=$1 && shift && find . -exec touch -h -d \"$packed\" {} + &&
-        TZ=UTC zip -X -D -9 -q \"$out\" \"$@\"" "${packed}" ${package} ${files}
+    execute_process(COMMAND ${VELMORAN_SHELL} -c "packed=$0 out=$1 zip=$2 && shift 2 &&
+        find . -exec touch -h -d \"$packed\" {} + && TZ=UTC \"$zip\" -X -D -9 -q \"$out\" \"$@\""
+        "${packed}" ${package} ${VELMORAN_ZIP} ${files}
       WORKING_DIRECTORY ${members_dir} RESULT_VARIABLE failed)
   else()
-    execute_process(COMMAND sh -c "tar --create --sort=name --format=gnu --owner=0 --group=0 --numeric-owner \
---mtime=\"$0\" -- * | gzip -9n >\"$1\"" "${packed}" ${package}
+    execute_process(COMMAND ${VELMORAN_SHELL} -c "\"$2\" --create --sort=name --format=gnu --owner=0 --group=0 \
+--numeric-owner --mtime=\"$0\" -- * | \"$3\" -9n >\"$1\"" "${packed}" ${package} ${sorting_tar} ${VELMORAN_GZIP}
       WORKING_DIRECTORY ${members_dir} RESULT_VARIABLE failed)
   endif()
   file(REMOVE_RECURSE ${members_dir})
