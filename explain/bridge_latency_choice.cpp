@@ -1,7 +1,5 @@
 #include "bridge_latency_choice.hpp"
 
-namespace {
-
 bool isPresent(const std::string& instanceId, const PresentDevices& present)
 {
     for (const std::string& presentId : present.instanceIds) {
@@ -11,8 +9,6 @@ bool isPresent(const std::string& instanceId, const PresentDevices& present)
     }
     return false;
 }
-
-}  // namespace
 
 bool sameAsciiIgnoringCase(const char* left, const char* right)
 {

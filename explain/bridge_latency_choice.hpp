@@ -20,8 +20,8 @@ struct BridgeLatencyKey {
     BridgeLatency latency;
 };
 
-// The devices under FTDIBUS that Windows says are present, by instance ID; `known` is
-// false when it could not say.
+// The devices that Windows says are present (here, those under FTDIBUS), by instance ID;
+// `known` is false when it could not say.
 struct PresentDevices {
     bool known = false;
     std::vector<std::string> instanceIds;
@@ -31,3 +31,6 @@ BridgeLatency chooseBridgeLatency(const std::vector<BridgeLatencyKey>& keys, con
 
 // Registry names and device IDs compare without regard to case, in ASCII.
 bool sameAsciiIgnoringCase(const char* left, const char* right);
+
+// Whether the device with that instance ID is among those present.
+bool isPresent(const std::string& instanceId, const PresentDevices& present);

@@ -1,6 +1,7 @@
 #include "bridge_latency.hpp"
 
 #include "bridge_latency_choice.hpp"
+#include "present_devices_win32.hpp"
 #include "registry_win32.hpp"
 
 #include <cstdio>
@@ -9,7 +10,6 @@
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
-#include <setupapi.h>
 
 // FTDI's driver keeps each port's settings under
 //   HKLM\SYSTEM\CurrentControlSet\Enum\FTDIBUS\<device>\<instance>\Device Parameters
@@ -38,50 +38,6 @@ BridgeLatency latencyTimer(HKEY parameters)
         latency.milliseconds = value;
     }
     return latency;
-}
-
-// SetupAPI is loaded only here, after a missed reply, so that a run that is answered
-// never pays for it.
-using GetClassDevs = decltype(&SetupDiGetClassDevsA);
-using EnumDeviceInfo = decltype(&SetupDiEnumDeviceInfo);
-using GetDeviceInstanceId = decltype(&SetupDiGetDeviceInstanceIdA);
-using DestroyDeviceInfoList = decltype(&SetupDiDestroyDeviceInfoList);
-
-template <typename Function>
-Function setupApiFunction(HMODULE setupApi, const char* name)
-{
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(setupApi, name)));
-}
-
-// The FTDI devices plugged in now, or not known when SetupAPI cannot say.
-PresentDevices presentFtdiDevices()
-{
-    PresentDevices present;
-    const HMODULE setupApi = LoadLibraryExA("setupapi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (setupApi == nullptr) {
-        return present;
-    }
-    const auto getClassDevs = setupApiFunction<GetClassDevs>(setupApi, "SetupDiGetClassDevsA");
-    const auto enumDeviceInfo = setupApiFunction<EnumDeviceInfo>(setupApi, "SetupDiEnumDeviceInfo");
-    const auto getInstanceId = setupApiFunction<GetDeviceInstanceId>(setupApi, "SetupDiGetDeviceInstanceIdA");
-    const auto destroyList = setupApiFunction<DestroyDeviceInfoList>(setupApi, "SetupDiDestroyDeviceInfoList");
-    if (getClassDevs && enumDeviceInfo && getInstanceId && destroyList) {
-        const HDEVINFO devices = getClassDevs(nullptr, "FTDIBUS", nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT);
-        if (devices != INVALID_HANDLE_VALUE) {
-            present.known = true;
-            SP_DEVINFO_DATA device {};
-            device.cbSize = sizeof device;
-            for (DWORD index = 0; index < kMostSubkeysWalked && enumDeviceInfo(devices, index, &device); ++index) {
-                char instanceId[256] = {};  // Windows' device IDs hold at most 200
-                if (getInstanceId(devices, &device, instanceId, sizeof instanceId, nullptr)) {
-                    present.instanceIds.emplace_back(instanceId);
-                }
-            }
-            destroyList(devices);
-        }
-    }
-    FreeLibrary(setupApi);
-    return present;
 }
 
 }  // namespace
@@ -122,5 +78,6 @@ BridgeLatency findBridgeLatency(const SerialPort&, std::int32_t portNumber)
     if (keys.empty()) {
         return BridgeLatency {};
     }
-    return chooseBridgeLatency(keys, presentFtdiDevices());
+    // SetupAPI only now, after a missed reply, so that a run that is answered never pays for it.
+    return chooseBridgeLatency(keys, presentDevices("FTDIBUS"));
 }

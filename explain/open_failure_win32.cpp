@@ -1,13 +1,16 @@
 #include "open_failure_win32.hpp"
 
+#include "present_devices_win32.hpp"
 #include "registry_win32.hpp"
 
 #include <algorithm>
 
 // SERIALCOMM holds one value per port present, its data the port's name ("COM7"), and is
 // readable by any user. Device Manager's name for a port is the FriendlyName of the
-// device whose Enum key's Device Parameters\PortName names it. Every read is bounded and
-// takes only the types Windows writes; a name that is not "COM" and digits is left out.
+// device whose Enum key's Device Parameters\PortName names it; the Enum tree keeps the
+// keys of devices long unplugged too, which may name the same port, so only a present
+// device's key counts. Every read is bounded and takes only the types Windows writes; a
+// name that is not "COM" and digits is left out.
 
 namespace {
 
@@ -22,9 +25,12 @@ bool isComName(const std::string& name)
     return std::all_of(name.begin() + 3, name.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-// Fills in Device Manager's names for the ports listed, from the Enum tree.
+// Fills in Device Manager's names for the ports listed, from the Enum tree. Where SetupAPI
+// cannot say which devices are present, the first key that names the port is taken,
+// though it may be an unplugged adapter's.
 void addFriendlyNames(const RegistryRoots& roots, std::vector<PresentPort>& ports)
 {
+    const PresentDevices present = roots.present != nullptr ? *roots.present : presentDevices(nullptr);
     HKEY enumerators = nullptr;
     if (RegOpenKeyExA(roots.machine, (roots.prefix + "SYSTEM\\CurrentControlSet\\Enum").c_str(), 0,
                       KEY_ENUMERATE_SUB_KEYS, &enumerators) != ERROR_SUCCESS) {
@@ -44,7 +50,9 @@ void addFriendlyNames(const RegistryRoots& roots, std::vector<PresentPort>& port
             forEachSubkey(instances, [&](const char* instance) {
                 HKEY instanceKey = nullptr;
                 HKEY parameters = nullptr;
-                if (RegOpenKeyExA(instances, instance, 0, KEY_QUERY_VALUE, &instanceKey) == ERROR_SUCCESS) {
+                const std::string instanceId = std::string(enumerator) + "\\" + device + "\\" + instance;
+                if ((!present.known || isPresent(instanceId, present)) &&
+                    RegOpenKeyExA(instances, instance, 0, KEY_QUERY_VALUE, &instanceKey) == ERROR_SUCCESS) {
                     if (RegOpenKeyExA(instanceKey, "Device Parameters", 0, KEY_QUERY_VALUE, &parameters) ==
                         ERROR_SUCCESS) {
                         const std::string portName = registryString(parameters, "PortName");

@@ -9,13 +9,16 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include "bridge_latency_choice.hpp"  // PresentDevices
 #include "open_failure.hpp"
 
 // HARDWARE\DEVICEMAP\SERIALCOMM and SYSTEM\CurrentControlSet\Enum are read under
-// `machine`\`prefix`.
+// `machine`\`prefix`; which devices are present comes from SetupAPI, or from `present`
+// where a test gives it.
 struct RegistryRoots {
     HKEY machine = HKEY_LOCAL_MACHINE;
     std::string prefix;
+    const PresentDevices* present = nullptr;
 };
 
 std::vector<std::string> explainOpenFailureIn(const RegistryRoots& roots, const OpenFailure& failure);

@@ -30,7 +30,8 @@ void forgetKeys()
 
 // SERIALCOMM as drivers write it, and what lies there too: another type, a name that is
 // no COM port, one too long, one listed twice; an FTDI and a Prolific adapter with their
-// Device Manager names, and a key with no name.
+// Device Manager names, a key with no name, and the key of an FTDI adapter unplugged long
+// ago that named COM10 too (first in the Enum tree).
 void seedMachine()
 {
     const std::string map = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
@@ -42,6 +43,8 @@ void seedMachine()
     setString(map, "\\Device\\Long", "COM" + std::string(300, '7'));
     setString(map, "\\Device\\Twice", "COM7");
     const std::string enumTree = "SYSTEM\\CurrentControlSet\\Enum\\";
+    setString(enumTree + "FTDIBUS\\VID_0403+PID_6001+A0\\0000", "FriendlyName", "Unplugged Serial Port (COM10)");
+    setString(enumTree + "FTDIBUS\\VID_0403+PID_6001+A0\\0000\\Device Parameters", "PortName", "COM10");
     setString(enumTree + "FTDIBUS\\VID_0403+PID_6001+A1\\0000", "FriendlyName", "USB Serial Port (COM10)");
     setString(enumTree + "FTDIBUS\\VID_0403+PID_6001+A1\\0000\\Device Parameters", "PortName", "COM10");
     setString(enumTree + "USB\\VID_067B&PID_2303\\5&1A2B3C&0&2", "FriendlyName", "Prolific USB-to-Serial (COM7)");
@@ -53,7 +56,9 @@ TEST(ExplainOpenFailure, NamesTheCauseAndThePortsThere)
 {
     forgetKeys();
     seedMachine();
-    const RegistryRoots roots {HKEY_CURRENT_USER, kTop};
+    const PresentDevices present {true, {"ftdibus\\VID_0403+PID_6001+A1\\0000", "USB\\VID_067B&PID_2303\\5&1A2B3C&0&2",
+                                         "ACPI\\PNP0501\\1"}};
+    const RegistryRoots roots {HKEY_CURRENT_USER, kTop, &present};
     const std::string listed =
         "velmoran: the serial ports here are COM1, COM7 (Prolific USB-to-Serial (COM7)), COM10 (USB Serial Port "
         "(COM10)).";
@@ -86,6 +91,12 @@ TEST(ExplainOpenFailure, NamesTheCauseAndThePortsThere)
                 other[0].compare(other[0].size() - end.size(), end.size(), end) == 0 &&
                 other[0].find_first_of("\r\n") == std::string::npos)
         << other[0];
+
+    // Where SetupAPI cannot say which devices are present, the first key naming the port.
+    const PresentDevices unknown;
+    EXPECT_EQ(presentPortsLine(presentComPorts({HKEY_CURRENT_USER, kTop, &unknown})),
+              "velmoran: the serial ports here are COM1, COM7 (Prolific USB-to-Serial (COM7)), COM10 (Unplugged Serial "
+              "Port (COM10)).");
 
     forgetKeys();
     EXPECT_EQ(presentPortsLine(presentComPorts(roots)),

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # velmoran.exe given a COM port the PC does not have, under Wine: standard output and the
 # status as ever (exit 3), and on standard error the cause and the ports the PC has, from
-# SERIALCOMM with the names Device Manager shows, in number order. The prefix's own COM1
-# (Wine maps it to the machine's /dev/ttyS0) is listed, never opened.
+# SERIALCOMM with the names Device Manager shows for the devices present, in number order.
+# The prefix's own COM1 (Wine maps it to the machine's /dev/ttyS0) is listed, never opened.
 #   port-listing-test.sh TOOL_EXE WINE_SH
 # WINEPREFIX is the shared prefix; the keys seeded are removed after.
 set -euo pipefail
@@ -18,12 +18,18 @@ forget_keys() {
 }
 trap 'forget_keys; rm -rf "$scratch"' EXIT
 
-# An FTDI adapter on COM10 and a Prolific one on COM7, as their drivers record them.
+# An FTDI adapter on COM10 and a Prolific one on COM7, as their drivers record them, with
+# the Ports class, so that Wine's SetupAPI lists them as present (it lists every such
+# key); and the key of an FTDI adapter unplugged long ago, first in the tree, that named
+# COM10 too: without the class, as Windows leaves out an adapter that is unplugged.
+ports='"ClassGUID"="{4d36e978-e325-11ce-bfc1-08002be10318}"'
 printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
   "[$machine\\HARDWARE\\DEVICEMAP\\SERIALCOMM]" '"\\Device\\VCP0"="COM10"' '"\\Device\\ProlificSerial0"="COM7"' '' \
-  "[$enum\\FTDIBUS\\VID_0403+PID_6001+A1\\0000]" '"FriendlyName"="USB Serial Port (COM10)"' '' \
+  "[$enum\\FTDIBUS\\VID_0403+PID_6001+A0\\0000]" '"FriendlyName"="Unplugged Serial Port (COM10)"' '' \
+  "[$enum\\FTDIBUS\\VID_0403+PID_6001+A0\\0000\\Device Parameters]" '"PortName"="COM10"' '' \
+  "[$enum\\FTDIBUS\\VID_0403+PID_6001+A1\\0000]" '"FriendlyName"="USB Serial Port (COM10)"' "$ports" '' \
   "[$enum\\FTDIBUS\\VID_0403+PID_6001+A1\\0000\\Device Parameters]" '"PortName"="COM10"' '' \
-  "[$enum\\USB\\VID_067B&PID_2303\\5&1A2B3C&0&2]" '"FriendlyName"="Prolific USB-to-Serial (COM7)"' '' \
+  "[$enum\\USB\\VID_067B&PID_2303\\5&1A2B3C&0&2]" '"FriendlyName"="Prolific USB-to-Serial (COM7)"' "$ports" '' \
   "[$enum\\USB\\VID_067B&PID_2303\\5&1A2B3C&0&2\\Device Parameters]" '"PortName"="COM7"' >"$scratch/keys.reg"
 "$wine" run reg import "Z:${scratch//\//\\}\\keys.reg" >/dev/null 2>&1 || fail "reg import failed"
 
