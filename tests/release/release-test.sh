@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Windows release as scripts/release.sh makes it from the checkout's working tree:
 #   release-test.sh SOURCE VERSION BUILD_DIR SIGNED_DIR
-#   BUILD_DIR is the test run's Windows build, with the zip and the MSI it packed; the signed
-#   MSI and the files it holds are left in SIGNED_DIR, for msi-test.sh to install under Wine.
+#   BUILD_DIR is the test run's Windows build, with the zip and the MSI's files it packed;
+#   the signed MSI and the files it holds are left in SIGNED_DIR, for msi-test.sh to
+#   install under Wine.
 #   1. A tree with changes, or signing that cannot work, ends the run before anything is
 #      built, with one line and no dist/: a wrong PKCS#12 password, an expired
 #      certificate, a token that is not there, a wrong PIN, a token with no PIN given, a
@@ -10,7 +11,7 @@
 #      accepts and never answers (within the bound set for the test). Ctrl-C while it
 #      signs ends it, with nothing made.
 #   2. An unsigned release in another folder, under another TZ and umask, later: the same
-#      zip and MSI as the test run's own build.
+#      zip and MSI as the test run's own build packs.
 #   3. A signed one from that release's objects, linked and packed again, nothing compiled:
 #      the key on a SoftHSM2 token, its certificate from a CA made here, timestamps from a
 #      local RFC 3161 server (openssl ts behind socat). Each program verifies against that
@@ -23,7 +24,7 @@ rm -rf "$4"
 source=$(cd "$1" && pwd) version=$2 build=$3 signed_dir=$4
 here=$(cd "$(dirname "$0")" && pwd)
 scratch=$(mktemp -d)
-trap 'kill ${tsa_pid:-} ${hung_pid:-} 2>/dev/null || true; rm -rf "$scratch"' EXIT
+trap 'kill ${servers[@]:-} 2>/dev/null || true; rm -rf "$scratch"' EXIT
 fail() { echo "release-test: $*" >&2; exit 1; }
 
 . "$here/copy-checkout.sh"
@@ -88,27 +89,26 @@ ess_cert_id_alg = sha256
 ordering = no
 EOF
 echo 01 >"$pki/tsa.serial"
-socat -d -d TCP-LISTEN:0,bind=127.0.0.1,reuseaddr,fork EXEC:"$here/tsa-answer.sh $pki/tsa.cnf" 2>"$scratch/socat.log" &
-tsa_pid=$!
-for _ in $(seq 50); do
-  port=$(sed -n 's/.*listening on .*:\([0-9]*\)$/\1/p' "$scratch/socat.log")
-  [ -z "$port" ] || break
-  sleep 0.1
-done
-[ -n "$port" ] || fail "the timestamp server did not start: $(cat "$scratch/socat.log")"
-tsa=http://127.0.0.1:$port/
+# serve VARIABLE NAME COMMAND: a server on a port of the kernel's choosing that runs
+# COMMAND for each connection; its address in VARIABLE, its PID in servers.
+servers=()
+serve() {
+  socat -d -d TCP-LISTEN:0,bind=127.0.0.1,reuseaddr,fork EXEC:"$3" >/dev/null 2>"$scratch/$2.log" &
+  servers+=($!)
+  local port=
+  for _ in $(seq 50); do
+    port=$(sed -n 's/.*listening on .*:\([0-9]*\)$/\1/p' "$scratch/$2.log")
+    [ -z "$port" ] || break
+    sleep 0.1
+  done
+  [ -n "$port" ] || fail "the $2 server did not start: $(cat "$scratch/$2.log")"
+  printf -v "$1" 'http://127.0.0.1:%s/' "$port"
+}
+serve tsa timestamp "$here/tsa-answer.sh $pki/tsa.cnf"
 # Nothing listens on the discard port here: the connection is refused at once.
 silent=http://127.0.0.1:9/
 # This one takes the connection and never answers.
-socat -d -d TCP-LISTEN:0,bind=127.0.0.1,reuseaddr,fork EXEC:"sleep 600" 2>"$scratch/hung.log" &
-hung_pid=$!
-for _ in $(seq 50); do
-  hung_port=$(sed -n 's/.*listening on .*:\([0-9]*\)$/\1/p' "$scratch/hung.log")
-  [ -z "$hung_port" ] || break
-  sleep 0.1
-done
-[ -n "$hung_port" ] || fail "the silent timestamp server did not start: $(cat "$scratch/hung.log")"
-hung=http://127.0.0.1:$hung_port/
+serve hung hung "sleep 60"
 
 # 1. Refusals, before any build.
 release=$scratch/refusals/velmoran
@@ -172,8 +172,12 @@ echo "refused: Ctrl-C while signing ended the release ($status), nothing made"
 other=$scratch/elsewhere/deeper/velmoran
 copy "$other"
 (umask 077 && TZ=Pacific/Chatham nice -n 19 "$other/scripts/release.sh" --allow-dirty --only win64) || fail "the release failed"
-for artifact in velmoran-$version-win64.zip velmoran-$version-x64.msi; do
-  cmp "$build/$artifact" "$other/dist/$artifact" || fail "$artifact differs from the test run's own build"
+# The MSI is packed again here from the files the test run's build packed it from: the one
+# the build left may carry an earlier commit's time (nothing it holds changed since).
+"$source/packaging/build-msi.sh" "$scratch/velmoran-$version-x64.msi" "$version" "$build/msi-files" >/dev/null ||
+  fail "the test run's files did not pack into an MSI"
+for artifact in "$build/velmoran-$version-win64.zip" "$scratch/velmoran-$version-x64.msi"; do
+  cmp "$artifact" "$other/dist/${artifact##*/}" || fail "${artifact##*/} differs from the test run's own build"
 done
 echo "the release and the test run's build, the same bytes:"
 cat "$other/dist/SHA256SUMS"
