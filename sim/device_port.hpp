@@ -44,3 +44,7 @@ void writeDevice(const SerialPort& port, const std::uint8_t* bytes, std::size_t 
 // be scheduled late and reply after the window through no fault of the tool. Asks for
 // real-time priority for the calling thread, where the machine allows it.
 void requestPromptScheduling();
+// Back to ordinary priority once serving is over: what follows (giving the port back, the
+// exit, and a sanitizer's leak scan in test builds) must not hold a busy machine's CPU
+// from other programs' replies.
+void endPromptScheduling();

@@ -120,3 +120,10 @@ void requestPromptScheduling()
     priority.sched_priority = 1;
     pthread_setschedparam(pthread_self(), SCHED_FIFO, &priority);
 }
+
+void endPromptScheduling()
+{
+    sched_param priority {};
+    priority.sched_priority = 0;
+    pthread_setschedparam(pthread_self(), SCHED_OTHER, &priority);
+}

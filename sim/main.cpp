@@ -103,6 +103,7 @@ int main(int argc, char** argv)
         }
         ++served;
     }
+    endPromptScheduling();
     if (options.portWord.empty()) {
         closeOwnLine(port);
     } else {
