@@ -1,7 +1,5 @@
 #include "messages.hpp"
 
-#include "../link/serial_link.hpp"
-
 #include <cstddef>
 #include <cstdio>
 
@@ -72,6 +70,8 @@ void printReceived(std::uint8_t value)
 void printNoAcknowledgment()
 {
     std::fputs("\nNo acknowledgment received\n", stdout);
+    // Out before the run listens on for a late reply: a script sees the outcome at once.
+    std::fflush(stdout);
 }
 
 void printExplanation(const std::vector<std::string>& lines)
@@ -80,14 +80,4 @@ void printExplanation(const std::vector<std::string>& lines)
     for (const std::string& line : lines) {
         std::fprintf(stderr, "%s\n", line.c_str());
     }
-}
-
-void printBridgeLatencyTooLong(const char* portWord, unsigned latencyMs)
-{
-    // Standard output stays as scripts read it; the hint follows what it already showed.
-    std::fflush(stdout);
-    std::fprintf(stderr,
-                 "velmoran: %s is an FTDI USB serial port whose latency timer is %u ms, too long for the %u ms reply "
-                 "window: a reply can arrive too late. Set it to 1 ms (see the README, Troubleshooting).\n",
-                 portWord, latencyMs, kAcknowledgmentWindowMs);
 }

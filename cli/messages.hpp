@@ -21,8 +21,5 @@ void printDataByteTooLarge(int position, const char* dataWord);
 void printSent(std::uint32_t arbitrationId, const std::uint8_t* data, std::size_t dataCount);
 void printReceived(std::uint8_t value);
 void printNoAcknowledgment();
-// After a missed reply, on standard error: the port's USB bridge holds bytes longer than
-// the window can wait for them, and how to fix it.
-void printBridgeLatencyTooLong(const char* portWord, unsigned latencyMs);
 // Lines that explain a failure, on standard error after what standard output showed.
 void printExplanation(const std::vector<std::string>& lines);

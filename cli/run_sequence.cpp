@@ -5,6 +5,7 @@
 #include "word_parsing.hpp"
 
 #include "../explain/bridge_latency.hpp"
+#include "../explain/no_acknowledgment.hpp"
 #include "../explain/open_failure.hpp"
 #include "../link/request_frame.hpp"
 #include "../link/serial_link.hpp"
@@ -71,6 +72,7 @@ ExitStatus exchangeOnPort(int wordCount, const char* const* words, SendRequest& 
     const RequestFrame frame = encodeRequestFrame(request);
     link.configure();
     link.clearReceived();
+    link.startCountingLineErrors();
     link.send(frame);
     printSent(request.arbitrationId, request.data, request.dataCount);
 
@@ -81,10 +83,15 @@ ExitStatus exchangeOnPort(int wordCount, const char* const* words, SendRequest& 
         printNoAcknowledgment();
         // Only now, so that an acknowledged run costs nothing more; and while the port is
         // held, since Linux's driver shows the timer of the run, not the one after it.
-        const BridgeLatency latency = findBridgeLatency(link.port, request.portNumber);
-        if (latency.known && latency.milliseconds > kLongestLatencyTheWindowAbsorbsMs) {
-            printBridgeLatencyTooLong(portWord, latency.milliseconds);
+        NoAcknowledgmentEvidence evidence;
+        evidence.portWord = portWord;
+        evidence.late = link.listenForLateReply();
+        evidence.errors = link.lineErrorsDuringRun();
+        evidence.latency = findBridgeLatency(link.port, request.portNumber);
+        if (nothingCameBack(evidence)) {
+            evidence.portIs = describePort(link.port, request.portNumber);
         }
+        printExplanation(explainNoAcknowledgment(evidence));
     }
 
     link.clearReceived();

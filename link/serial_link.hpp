@@ -28,6 +28,32 @@ struct Acknowledgment {
     std::uint8_t value = 0;
 };
 
+// After a missed acknowledgment, how much longer the port is listened to: only to say
+// whether a reply came late, never to take it.
+constexpr unsigned kLateListeningMs = 50;
+
+// What came in that time: the first byte, how many came in the same read, and when,
+// counted from the window's start as the window is.
+struct LateReply {
+    bool received = false;
+    std::uint8_t firstValue = 0;
+    unsigned count = 0;
+    double afterMs = 0;
+};
+
+// The line errors the driver saw during the run. `known` is false where the driver keeps
+// no such record (a pseudo-terminal, many USB bridges): then nothing can be said of them.
+// `counted`: the numbers are the driver's counts (Linux); otherwise each is 1 where the
+// driver only flagged the error (Windows).
+struct LineErrors {
+    bool known = false;
+    bool counted = false;
+    unsigned long breaks = 0;
+    unsigned long framing = 0;
+    unsigned long parity = 0;
+    unsigned long overrun = 0;
+};
+
 struct SerialLink {
     // Opens the device that comPortPath names.
     bool open(std::int32_t portNumber);
@@ -35,12 +61,23 @@ struct SerialLink {
     bool openDevicePath(const char* path);
     void configure();
     void clearReceived();
+    // Notes the driver's error record before the frame goes out (on Windows it also
+    // clears flags left from before the run): one system call.
+    void startCountingLineErrors();
     void send(const RequestFrame& frame);
     Acknowledgment awaitAcknowledgment();
+    // Only after a missed acknowledgment: listens until kLateListeningMs past the window
+    // for the first byte and what comes with it.
+    LateReply listenForLateReply();
+    // The errors since startCountingLineErrors().
+    LineErrors lineErrorsDuringRun();
     void close();
 
     SerialPort port;
     // Why the last open failed: the refusal, and errno or GetLastError() read straight after.
     PortRefusal refusal = PortRefusal::None;
     long systemError = 0;
+    // The window's start on the platform's clock, and the error record before the frame.
+    long long windowOpenedAt = 0;
+    LineErrors errorsBefore;
 };

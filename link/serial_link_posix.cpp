@@ -1,5 +1,6 @@
 #include "serial_link.hpp"
 
+#include "line_error_counters.hpp"
 #include "monotonic_clock.hpp"
 
 #include <cerrno>
@@ -55,6 +56,11 @@ void SerialLink::clearReceived()
     tcflush(fd(*this), TCIFLUSH);
 }
 
+void SerialLink::startCountingLineErrors()
+{
+    readLineErrorCounters(fd(*this), errorsBefore);
+}
+
 void SerialLink::send(const RequestFrame& frame)
 {
     const Nanoseconds deadline =
@@ -92,7 +98,8 @@ void SerialLink::send(const RequestFrame& frame)
 Acknowledgment SerialLink::awaitAcknowledgment()
 {
     Acknowledgment acknowledgment;
-    const Nanoseconds deadline = monotonicNow() + kAcknowledgmentWindowMs * kNanosecondsPerMs;
+    windowOpenedAt = monotonicNow();
+    const Nanoseconds deadline = windowOpenedAt + kAcknowledgmentWindowMs * kNanosecondsPerMs;
     for (;;) {
         const Nanoseconds remaining = deadline - monotonicNow();
         pollfd readable {fd(*this), POLLIN, 0};
@@ -122,6 +129,58 @@ Acknowledgment SerialLink::awaitAcknowledgment()
             return acknowledgment;
         }
     }
+}
+
+LateReply SerialLink::listenForLateReply()
+{
+    LateReply late;
+    const Nanoseconds deadline =
+        windowOpenedAt + static_cast<Nanoseconds>(kAcknowledgmentWindowMs + kLateListeningMs) * kNanosecondsPerMs;
+    for (;;) {
+        const Nanoseconds remaining = deadline - monotonicNow();
+        pollfd readable {fd(*this), POLLIN, 0};
+        const int ready = poll(&readable, 1, pollTimeoutMs(remaining));
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready <= 0 || (readable.revents & POLLIN) == 0) {
+            return late;
+        }
+        const Nanoseconds cameAt = monotonicNow();
+        // The first byte and whatever arrived with it, in one read.
+        std::uint8_t bytes[64];
+        const ssize_t count = ::read(fd(*this), bytes, sizeof bytes);
+        if (count > 0) {
+            late.received = true;
+            late.firstValue = bytes[0];
+            late.count = static_cast<unsigned>(count);
+            late.afterMs = static_cast<double>(cameAt - windowOpenedAt) / kNanosecondsPerMs;
+            return late;
+        }
+        if (count == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) || remaining <= 0) {
+            return late;
+        }
+    }
+}
+
+LineErrors SerialLink::lineErrorsDuringRun()
+{
+    LineErrors after;
+    readLineErrorCounters(fd(*this), after);
+    LineErrors during;
+    if (!errorsBefore.known || !after.known) {
+        return during;
+    }
+    // The driver's counters are 32 bits wide and only grow: the difference modulo 2^32
+    // stays right across a wrap.
+    const auto since = [](unsigned long now, unsigned long before) { return (now - before) & 0xFFFFFFFFUL; };
+    during.known = true;
+    during.counted = true;
+    during.breaks = since(after.breaks, errorsBefore.breaks);
+    during.framing = since(after.framing, errorsBefore.framing);
+    during.parity = since(after.parity, errorsBefore.parity);
+    during.overrun = since(after.overrun, errorsBefore.overrun);
+    return during;
 }
 
 void SerialLink::close()

@@ -10,6 +10,20 @@ HANDLE nativeHandle(const SerialLink& link)
     return reinterpret_cast<HANDLE>(link.port.handle);
 }
 
+long long performanceCounterNow()
+{
+    LARGE_INTEGER now {};
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+double millisecondsSince(long long start)
+{
+    LARGE_INTEGER frequency {};
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(performanceCounterNow() - start) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
 }  // namespace
 
 bool SerialLink::open(std::int32_t portNumber)
@@ -42,6 +56,14 @@ void SerialLink::clearReceived()
     PurgeComm(nativeHandle(*this), PURGE_RXCLEAR);
 }
 
+void SerialLink::startCountingLineErrors()
+{
+    // Reading the error flags also clears those left from before the run.
+    DWORD errors = 0;
+    errorsBefore = LineErrors {};
+    errorsBefore.known = ClearCommError(nativeHandle(*this), &errors, nullptr) != 0;
+}
+
 void SerialLink::send(const RequestFrame& frame)
 {
     DWORD written = 0;
@@ -53,6 +75,7 @@ Acknowledgment SerialLink::awaitAcknowledgment()
     Acknowledgment acknowledgment;
     BYTE value = 0;
     DWORD count = 0;
+    windowOpenedAt = performanceCounterNow();
     // A failed read leaves the count at zero: no acknowledgment.
     ReadFile(nativeHandle(*this), &value, 1, &count, nullptr);
     if (count == 1) {
@@ -60,6 +83,49 @@ Acknowledgment SerialLink::awaitAcknowledgment()
         acknowledgment.value = value;
     }
     return acknowledgment;
+}
+
+LateReply SerialLink::listenForLateReply()
+{
+    LateReply late;
+    const double listenedMs = static_cast<double>(kAcknowledgmentWindowMs + kLateListeningMs);
+    const double leftMs = listenedMs - millisecondsSince(windowOpenedAt);
+    // With both MAXDWORD, a read returns as soon as any byte is there, with every byte
+    // there, or after the constant; with the constant at 0 it returns at once.
+    COMMTIMEOUTS timeouts {};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    if (leftMs >= 1.0) {
+        timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+        timeouts.ReadTotalTimeoutConstant = static_cast<DWORD>(leftMs + 0.5);
+    }
+    if (!SetCommTimeouts(nativeHandle(*this), &timeouts)) {
+        return late;
+    }
+    BYTE bytes[64];
+    DWORD count = 0;
+    if (ReadFile(nativeHandle(*this), bytes, sizeof bytes, &count, nullptr) && count > 0) {
+        late.received = true;
+        late.firstValue = bytes[0];
+        late.count = static_cast<unsigned>(count);
+        late.afterMs = millisecondsSince(windowOpenedAt);
+    }
+    return late;
+}
+
+LineErrors SerialLink::lineErrorsDuringRun()
+{
+    LineErrors during;
+    DWORD errors = 0;
+    if (!errorsBefore.known || !ClearCommError(nativeHandle(*this), &errors, nullptr)) {
+        return during;
+    }
+    // Windows flags an error kind once, however often it came.
+    during.known = true;
+    during.breaks = (errors & CE_BREAK) != 0 ? 1 : 0;
+    during.framing = (errors & CE_FRAME) != 0 ? 1 : 0;
+    during.parity = (errors & CE_RXPARITY) != 0 ? 1 : 0;
+    during.overrun = (errors & (CE_OVERRUN | CE_RXOVER)) != 0 ? 1 : 0;
+    return during;
 }
 
 void SerialLink::close()

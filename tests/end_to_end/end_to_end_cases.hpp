@@ -25,6 +25,9 @@ struct EndToEndCase {
     int expectedExit;
     std::vector<std::uint8_t> expectedReceived;
     bool posixOnly;
+    // A pattern for standard error, checked where the target's is the tool's own (not under
+    // Wine's console); "{port}" as above.
+    std::string expectedErr;
 };
 
 const std::vector<EndToEndCase>& endToEndCases();
