@@ -61,7 +61,7 @@ bool nothingCameBack(const NoAcknowledgmentEvidence& evidence)
 {
     const LineErrors& errors = evidence.errors;
     const bool errorSeen = errors.known && (errors.breaks + errors.framing + errors.parity + errors.overrun) > 0;
-    return !evidence.late.received && !errorSeen;
+    return !evidence.late.received && !evidence.late.lineGone && !errorSeen;
 }
 
 std::vector<std::string> explainNoAcknowledgment(const NoAcknowledgmentEvidence& evidence)
@@ -73,6 +73,10 @@ std::vector<std::string> explainNoAcknowledgment(const NoAcknowledgmentEvidence&
     }
     if (evidence.late.received) {
         lines.push_back(lateReplyLine(port, evidence.late, evidence.latency));
+    }
+    if (evidence.late.lineGone) {
+        lines.push_back("velmoran: " + port + " hung up or failed during the run, as a port does when its adapter is "
+                        "pulled out or loses power: is it plugged in and powered?");
     }
     const LineErrors& errors = evidence.errors;
     if (errors.known && errors.breaks > 0) {

@@ -33,12 +33,14 @@ struct Acknowledgment {
 constexpr unsigned kLateListeningMs = 50;
 
 // What came in that time: the first byte, how many came in the same read, and when,
-// counted from the window's start as the window is.
+// counted from the window's start as the window is; or that the driver reported the line
+// hung up or failed (an adapter pulled out), so that nothing more can come.
 struct LateReply {
     bool received = false;
     std::uint8_t firstValue = 0;
     unsigned count = 0;
     double afterMs = 0;
+    bool lineGone = false;
 };
 
 // The line errors the driver saw during the run. `known` is false where the driver keeps

@@ -143,7 +143,11 @@ LateReply SerialLink::listenForLateReply()
         if (ready < 0 && errno == EINTR) {
             continue;
         }
-        if (ready <= 0 || (readable.revents & POLLIN) == 0) {
+        if (ready <= 0) {
+            return late;
+        }
+        if ((readable.revents & POLLIN) == 0) {
+            late.lineGone = true;
             return late;
         }
         const Nanoseconds cameAt = monotonicNow();
@@ -157,7 +161,11 @@ LateReply SerialLink::listenForLateReply()
             late.afterMs = static_cast<double>(cameAt - windowOpenedAt) / kNanosecondsPerMs;
             return late;
         }
-        if (count == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) || remaining <= 0) {
+        if (count == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+            late.lineGone = true;
+            return late;
+        }
+        if (remaining <= 0) {
             return late;
         }
     }

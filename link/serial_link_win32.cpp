@@ -103,7 +103,10 @@ LateReply SerialLink::listenForLateReply()
     }
     BYTE bytes[64];
     DWORD count = 0;
-    if (ReadFile(nativeHandle(*this), bytes, sizeof bytes, &count, nullptr) && count > 0) {
+    if (!ReadFile(nativeHandle(*this), bytes, sizeof bytes, &count, nullptr)) {
+        // What a port whose adapter was pulled out gives.
+        late.lineGone = true;
+    } else if (count > 0) {
         late.received = true;
         late.firstValue = bytes[0];
         late.count = static_cast<unsigned>(count);

@@ -40,6 +40,10 @@ DeviceRead readDevice(SerialPort& port, std::vector<std::uint8_t>& sink, int tim
 // Writes every byte, unless the line goes away first.
 void writeDevice(const SerialPort& port, const std::uint8_t* bytes, std::size_t count);
 
+// Holds the line low (a break) from `on` until `off`, as an adapter without power or a
+// crossed cable can. A pseudo-terminal has no line to hold: there it does nothing.
+void setLineBreak(const SerialPort& port, bool on);
+
 // A real device answers on its own clock; on a loaded machine the stand-in's thread could
 // be scheduled late and reply after the window through no fault of the tool. Asks for
 // real-time priority for the calling thread, where the machine allows it.

@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -111,6 +112,12 @@ void writeDevice(const SerialPort& port, const std::uint8_t* bytes, std::size_t 
             poll(&writable, 1, 10);
         }
     }
+}
+
+void setLineBreak(const SerialPort& port, bool on)
+{
+    // Rather than tcsendbreak, whose length Linux fixes at 0.25 s and other systems each choose.
+    ioctl(fd(port), on ? TIOCSBRK : TIOCCBRK);
 }
 
 void requestPromptScheduling()

@@ -106,6 +106,15 @@ void writeDevice(const SerialPort& port, const std::uint8_t* bytes, std::size_t 
     }
 }
 
+void setLineBreak(const SerialPort& port, bool on)
+{
+    if (on) {
+        SetCommBreak(nativeHandle(port));
+    } else {
+        ClearCommBreak(nativeHandle(port));
+    }
+}
+
 void requestPromptScheduling()
 {
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);

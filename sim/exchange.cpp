@@ -80,6 +80,13 @@ bool waitForReplyTime(const DeviceBehaviour& behaviour, const ExchangeRecord& re
 
 void sendReply(const SerialPort& port, const DeviceBehaviour& behaviour)
 {
+    if (behaviour.holdLineLow) {
+        // A stop cuts the break short, and the line is released before the port goes back.
+        setLineBreak(port, true);
+        waitForStop(kBreakMs);
+        setLineBreak(port, false);
+        return;
+    }
     std::vector<std::uint8_t> reply = {behaviour.replyByte};
     reply.insert(reply.end(), behaviour.extraBytes.begin(), behaviour.extraBytes.end());
     writeDevice(port, reply.data(), reply.size());

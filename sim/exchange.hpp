@@ -16,7 +16,11 @@ struct DeviceBehaviour {
     std::uint8_t replyByte = 0x06;
     double replyDelayMs = 0;               // from the frame's end
     std::vector<std::uint8_t> extraBytes;  // sent straight after the reply byte
+    bool holdLineLow = false;              // a break, kBreakMs long, in place of the reply
 };
+
+// Longer than velmoran listens after its frame, so that the whole of its run sees the line low.
+constexpr int kBreakMs = 200;
 
 using StandInClock = std::chrono::steady_clock;
 

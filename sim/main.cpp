@@ -40,6 +40,10 @@ bool printFrameLine(const ExchangeRecord& record, const DeviceBehaviour& behavio
         std::printf(behaviour.reply ? ", stopped before replying\n" : ", no reply\n");
         return std::fflush(stdout) == 0;
     }
+    if (behaviour.holdLineLow) {
+        std::printf(", held the line low after %g ms\n", behaviour.replyDelayMs);
+        return std::fflush(stdout) == 0;
+    }
     std::printf(", replied 0x%02X", static_cast<unsigned>(behaviour.replyByte));
     if (!behaviour.extraBytes.empty()) {
         std::printf(" then");

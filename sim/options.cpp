@@ -23,6 +23,8 @@ void printHelp()
         "  --reply-byte HEX   the acknowledgment byte to answer with, 00 to FF (default 06)\n"
         "  --delay MS         wait this many milliseconds before replying (default 0)\n"
         "  --silent           never reply\n"
+        "  --break            hold the line low for 200 ms (a break) in place of each reply,\n"
+        "                     as an adapter without power or a crossed cable can\n"
         "  --ignore-first N   leave the first N frames unanswered, then answer as set\n"
         "  --extra HEX,...    bytes to send straight after the reply byte\n"
         "  --frames N         serve N frames (1 or more), then exit (default: until stopped)\n"
@@ -99,6 +101,10 @@ int parseOptions(int argc, char** argv, SimOptions& options)
         }
         if (option == "--silent") {
             options.behaviour.reply = false;
+            continue;
+        }
+        if (option == "--break") {
+            options.behaviour.holdLineLow = true;
             continue;
         }
         if (option.compare(0, 1, "-") != 0) {

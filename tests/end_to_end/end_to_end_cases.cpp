@@ -81,7 +81,9 @@ std::vector<EndToEndCase> buildCases()
          "velmoran: a reply came late on {port}: 0x06, [0-9]+\\.[0-9] ms after the frame went out, [0-9]+\\.[0-9] ms "
          "past the 11 ms window; it was not taken\\. [^\\n]+\n"},
         {"HangUpAfterFrame", typical, hangingUp(), LineSetup::Fresh, true, kHead + kTypicalSent + kNoAck, 7,
-         kTypicalFrame, false, kNothingCame},
+         kTypicalFrame, false,
+         "velmoran: {port} hung up or failed during the run, as a port does when its adapter is pulled out or "
+         "loses power: is it plugged in and powered\\?\n"},
         {"FloodingDevice", typical, flooding(0x77), LineSetup::Fresh, true,
          kHead + kTypicalSent + "\nReceived: 0x77 \n", 0, kTypicalFrame, false, ""},
         // How words are read is the word readers' own table; here, one row for each way the
