@@ -57,7 +57,7 @@ void addFriendlyNames(const RegistryRoots& roots, std::vector<PresentPort>& port
                         ERROR_SUCCESS) {
                         const std::string portName = registryString(parameters, "PortName");
                         for (PresentPort& port : ports) {
-                            if (port.alsoNamed.empty() && port.name == portName) {
+                            if (port.alsoNamed.empty() && sameAsciiIgnoringCase(port.name.c_str(), portName.c_str())) {
                                 port.alsoNamed = registryString(instanceKey, "FriendlyName");
                             }
                         }

@@ -90,28 +90,35 @@ LateReply SerialLink::listenForLateReply()
     LateReply late;
     const double listenedMs = static_cast<double>(kAcknowledgmentWindowMs + kLateListeningMs);
     const double leftMs = listenedMs - millisecondsSince(windowOpenedAt);
-    // With both MAXDWORD, a read returns as soon as any byte is there, with every byte
-    // there, or after the constant; with the constant at 0 it returns at once.
+    // One byte asked for with a total time-out, as the window reads: the read returns as
+    // that byte comes.
     COMMTIMEOUTS timeouts {};
-    timeouts.ReadIntervalTimeout = MAXDWORD;
-    if (leftMs >= 1.0) {
-        timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
-        timeouts.ReadTotalTimeoutConstant = static_cast<DWORD>(leftMs + 0.5);
-    }
+    timeouts.ReadTotalTimeoutConstant = leftMs >= 1.0 ? static_cast<DWORD>(leftMs + 0.5) : 1;
+    BYTE bytes[64];
+    DWORD count = 0;
     if (!SetCommTimeouts(nativeHandle(*this), &timeouts)) {
         return late;
     }
-    BYTE bytes[64];
-    DWORD count = 0;
-    if (!ReadFile(nativeHandle(*this), bytes, sizeof bytes, &count, nullptr)) {
+    if (!ReadFile(nativeHandle(*this), bytes, 1, &count, nullptr)) {
         // What a port whose adapter was pulled out gives.
         late.lineGone = true;
-    } else if (count > 0) {
-        late.received = true;
-        late.firstValue = bytes[0];
-        late.count = static_cast<unsigned>(count);
-        late.afterMs = millisecondsSince(windowOpenedAt);
+        return late;
     }
+    if (count == 0) {
+        return late;
+    }
+    late.afterMs = millisecondsSince(windowOpenedAt);
+    late.received = true;
+    late.firstValue = bytes[0];
+    // Then, at once, what came with it: with only the interval at MAXDWORD a read returns
+    // what is there without waiting.
+    timeouts = COMMTIMEOUTS {};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    DWORD more = 0;
+    if (SetCommTimeouts(nativeHandle(*this), &timeouts)) {
+        ReadFile(nativeHandle(*this), bytes + 1, sizeof bytes - 1, &more, nullptr);
+    }
+    late.count = 1 + static_cast<unsigned>(more);
     return late;
 }
 

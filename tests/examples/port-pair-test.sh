@@ -22,8 +22,9 @@
 # user 65534 on a port open only to a group it is not in: refused, the fix named). After each,
 # the port has its earlier settings and an ordinary user may open it (root passes an
 # exclusive flag left set; user 65534 does not).
-# Under Wine, END is acknowledged or silent (its one frame served) or ctrl_c, and the
-# port's rate must be back.
+# Under Wine, END is acknowledged, silent or late (its one frame served; a late reply is
+# said on standard error with the time it came, not the time the listening ended) or
+# ctrl_c, and the port's rate must be back.
 set -euo pipefail
 kind=$1 case=$2 sim=$3 tool=$4 wine=${5:-} line_rate=${6:-}
 fail() { echo "port-pair-test: $*" >&2; exit 1; }
@@ -39,7 +40,7 @@ before=$(stty -F "$line_b" -g)
 
 # Runs velmoran on the other end: sets out (its lines) and ended (its status).
 run_tool() {
-  out=$("${run[@]}" "$tool" "$tool_word" 0x1FFFFFF0 0x01 0x02 | tr -d '\r') && ended=0 || ended=$?
+  out=$("${run[@]}" "$tool" "$tool_word" 0x1FFFFFF0 0x01 0x02 2>"$scratch/tool.err" | tr -d '\r') && ended=0 || ended=$?
 }
 expect_tool() {
   local status=$1 last=$2 expected
@@ -71,6 +72,7 @@ if [ "$kind" = wine ]; then
   case $case in
     acknowledged) ;;
     silent) options=(--silent) status=7 last="No acknowledgment received" seen="no reply" ;;
+    late) options=(--delay 30) status=7 last="No acknowledgment received" seen="replied 0x06 after 30 ms" ;;
     # Wine turns SIGINT into the console's Ctrl-C event; 0xC000013A ends in 0x3A.
     ctrl_c) frames=() sim_end=58 ;;
     *) fail "unknown outcome $case" ;;
@@ -83,6 +85,11 @@ if [ "$kind" = wine ]; then
   [ "$sim_status" = "$sim_end" ] || fail "the stand-in ended with status $sim_status, not $sim_end"
   expect_tool "$status" "$last"
   frame_seen "$seen"
+  if [ "$case" = late ]; then
+    said=$(tr -d '\r' <"$scratch/tool.err")
+    [[ $said =~ ^"velmoran: a reply came late on COM20: 0x06, "(29|[34][0-9]|5[0-5])\.[0-9]" ms after the frame went out" ]] ||
+      fail "velmoran said of the reply 30 ms after the frame: $said"
+  fi
   # Of the settings it puts back, Wine shows for certain the rate (Wine 10 as a number
   # with BOTHER, which stty does not read).
   rate=$("$line_rate" "$line_b") || fail "cannot read COM21's rate"

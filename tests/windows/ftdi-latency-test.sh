@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # velmoran.exe on COM20 after a missed reply, with FTDI's registry keys as a case sets
-# them, under Wine: the one line on standard error where the port's latency timer is too
-# long for the window, nothing where it is not or cannot be known, and standard output
-# and the exit status as ever. Then examples/ftdi-latency.bat under Wine's cmd.
+# them, under Wine: on standard error the timer's line where the port's latency timer is
+# too long for the window, none where it is not or cannot be known, then that nothing came
+# back on the port, named as Device Manager names the present device that has it; standard
+# output and the exit status as ever. Then examples/ftdi-latency.bat under Wine's cmd.
 #   ftdi-latency-test.sh CASE SIM_EXE TOOL_EXE WINE_SH BAT
 # The stand-in on COM21, the other end of a null-modem pair, stays silent but in the
 # acknowledged case. WINEPREFIX is the shared prefix; the FTDIBUS key is removed after.
@@ -13,21 +14,23 @@ scratch=$(mktemp -d)
 root='HKLM\SYSTEM\CurrentControlSet\Enum\FTDIBUS' root_key='HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum\FTDIBUS'
 forget_keys() {
   "$wine" run reg delete "$root" /f >/dev/null 2>&1 || true
+  "$wine" run reg delete 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v '\Device\VCP0' /f >/dev/null 2>&1 || true
   rm -f "$WINEPREFIX/drive_c/0.bat" "$WINEPREFIX/drive_c/2B2D4E1.bat" "$WINEPREFIX/drive_c"/*.ran
 }
 trap 'kill ${standin:-} 2>/dev/null || true; null_modem_close; forget_keys; rm -rf "$scratch"' EXIT
 . "$(dirname "$0")/../support/standin-lines.sh"
 
-# key [--gone] DEVICE VALUE...: values for that device's Device Parameters, in a .reg
-# file's own words ("PortName"="COM20", "LatencyTimer"=dword:00000010); seed imports every
-# key at once. The instance key has the Ports class, as a device's has, so that Wine's
+# key [--gone] [--named NAME] DEVICE VALUE...: values for that device's Device Parameters,
+# in a .reg file's own words ("PortName"="COM20", "LatencyTimer"=dword:00000010), NAME its
+# FriendlyName; seed imports every key at once. The instance key has the Ports class, as a device's has, so that Wine's
 # SetupAPI lists it as present (it lists every such key); --gone leaves the class out,
 # and SetupAPI does not list it, as Windows leaves out an adapter that is unplugged.
 printf 'Windows Registry Editor Version 5.00\r\n' >"$scratch/keys.reg"
 key() {
-  local class='"ClassGUID"="{4d36e978-e325-11ce-bfc1-08002be10318}"'
+  local class='"ClassGUID"="{4d36e978-e325-11ce-bfc1-08002be10318}"' name=
   [ "$1" != --gone ] || { class=; shift; }
-  printf '\r\n[%s\\%s\\0000]\r\n%s\r\n' "$root_key" "$1" "$class" >>"$scratch/keys.reg"
+  [ "$1" != --named ] || { name="\"FriendlyName\"=\"$2\""; shift 2; }
+  printf '\r\n[%s\\%s\\0000]\r\n%s\r\n%s\r\n' "$root_key" "$1" "$class" "$name" >>"$scratch/keys.reg"
   printf '\r\n[%s\\%s\\0000\\Device Parameters]\r\n' "$root_key" "$1" >>"$scratch/keys.reg"
   shift
   printf '%s\r\n' "$@" >>"$scratch/keys.reg"
@@ -71,7 +74,12 @@ $hint"
 }
 hint16="velmoran: COM20 is an FTDI USB serial port whose latency timer is 16 ms, too long for the 11 ms reply window: \
 a reply can arrive too late. Set it to 1 ms (see the README, Troubleshooting)."
-silent() { expect_run 7 "No acknowledgment received" "$1"; }
+# silent HINT [NAME]: a missed reply; HINT the timer's line or none, NAME the port's.
+silent() {
+  local nothing="velmoran: nothing came back on COM20${2:+, $2,} in the 61 ms after the frame went out: is this the \
+CAN interface's port, and is the adapter powered and on the bus?"
+  expect_run 7 "No acknowledgment received" "$1${1:+$'\n'}$nothing"
+}
 
 null_modem_open "$scratch"
 ln -sfn "$line_a" "$WINEPREFIX/dosdevices/com20"
@@ -89,16 +97,20 @@ case $case in
   present_adapter)
     # The adapter plugged in now was set to 1 ms; one that had COM20 before and is gone
     # still says 16 ms, and is not the one in force.
-    key --gone VID_0403+PID_6001+C3 '"PortName"="COM20"' '"LatencyTimer"=dword:00000010'
-    key VID_0403+PID_6001+A1 '"PortName"="com20"' '"LatencyTimer"=dword:00000001'
+    # The port is named by the present adapter's name, not the gone one's, though the gone
+    # one's key comes first; SERIALCOMM lists the port, as Windows does a present one.
+    key --gone --named "Unplugged Serial Port (COM20)" VID_0403+PID_6001+A0 '"PortName"="COM20"' \
+      '"LatencyTimer"=dword:00000010'
+    key --named "USB Serial Port (COM20)" VID_0403+PID_6001+A1 '"PortName"="com20"' '"LatencyTimer"=dword:00000001'
     key VID_0403+PID_6001+B2 '"PortName"="COM7"' '"LatencyTimer"=dword:000000ff'
+    printf '\r\n[HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM]\r\n"\\\\Device\\\\VCP0"="COM20"\r\n' >>"$scratch/keys.reg"
     seed
-    silent ""
+    silent "" "USB Serial Port (COM20)"
     # Two present adapters named COM20, in any case (Windows would not give two one name):
     # the longer timer is the one to fear.
     key VID_0403+PID_6001+D4 '"PortName"="Com20"' '"LatencyTimer"=dword:00000010'
     seed
-    silent "$hint16" ;;
+    silent "$hint16" "USB Serial Port (COM20)" ;;
   short_enough)
     key VID_0403+PID_6001+A1 '"PortName"="COM20"' '"LatencyTimer"=dword:00000008'
     seed
