@@ -25,6 +25,25 @@ int fd(const SerialLink& link)
     return static_cast<int>(link.port.handle);
 }
 
+enum class LineWait { Readable, TimedOut, Gone };
+
+// Waits until a byte can be read or the deadline passes; Gone when the line hung up or
+// failed with nothing to read, so that no byte can come any more.
+LineWait waitUntilReadable(int descriptor, Nanoseconds deadline)
+{
+    for (;;) {
+        pollfd readable {descriptor, POLLIN, 0};
+        const int ready = poll(&readable, 1, pollTimeoutMs(deadline - monotonicNow()));
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready <= 0) {
+            return LineWait::TimedOut;
+        }
+        return (readable.revents & POLLIN) != 0 ? LineWait::Readable : LineWait::Gone;
+    }
+}
+
 }  // namespace
 
 bool SerialLink::open(std::int32_t portNumber)
@@ -101,28 +120,17 @@ Acknowledgment SerialLink::awaitAcknowledgment()
     windowOpenedAt = monotonicNow();
     const Nanoseconds deadline = windowOpenedAt + kAcknowledgmentWindowMs * kNanosecondsPerMs;
     for (;;) {
-        const Nanoseconds remaining = deadline - monotonicNow();
-        pollfd readable {fd(*this), POLLIN, 0};
-        const int ready = poll(&readable, 1, pollTimeoutMs(remaining));
-        if (ready < 0 && errno == EINTR) {
-            continue;
-        }
-        if (ready <= 0) {
+        if (waitUntilReadable(fd(*this), deadline) != LineWait::Readable) {
             return acknowledgment;
         }
-        if (readable.revents & POLLIN) {
-            std::uint8_t value = 0;
-            const ssize_t count = ::read(fd(*this), &value, 1);
-            if (count == 1) {
-                acknowledgment.received = true;
-                acknowledgment.value = value;
-                return acknowledgment;
-            }
-            if (count == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-                return acknowledgment;
-            }
-        } else {
-            // Hung up or in error with nothing to read: no byte can come any more.
+        std::uint8_t value = 0;
+        const ssize_t count = ::read(fd(*this), &value, 1);
+        if (count == 1) {
+            acknowledgment.received = true;
+            acknowledgment.value = value;
+            return acknowledgment;
+        }
+        if (count == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
             return acknowledgment;
         }
         if (monotonicNow() >= deadline) {
@@ -137,17 +145,9 @@ LateReply SerialLink::listenForLateReply()
     const Nanoseconds deadline =
         windowOpenedAt + static_cast<Nanoseconds>(kAcknowledgmentWindowMs + kLateListeningMs) * kNanosecondsPerMs;
     for (;;) {
-        const Nanoseconds remaining = deadline - monotonicNow();
-        pollfd readable {fd(*this), POLLIN, 0};
-        const int ready = poll(&readable, 1, pollTimeoutMs(remaining));
-        if (ready < 0 && errno == EINTR) {
-            continue;
-        }
-        if (ready <= 0) {
-            return late;
-        }
-        if ((readable.revents & POLLIN) == 0) {
-            late.lineGone = true;
+        const LineWait wait = waitUntilReadable(fd(*this), deadline);
+        if (wait != LineWait::Readable) {
+            late.lineGone = wait == LineWait::Gone;
             return late;
         }
         const Nanoseconds cameAt = monotonicNow();
@@ -165,7 +165,7 @@ LateReply SerialLink::listenForLateReply()
             late.lineGone = true;
             return late;
         }
-        if (remaining <= 0) {
+        if (cameAt >= deadline) {
             return late;
         }
     }
