@@ -1,5 +1,4 @@
 #include "no_acknowledgment.hpp"
-#include "port_identity_linux.hpp"
 
 #include <climits>
 #include <cstdio>
@@ -46,9 +45,8 @@ std::string driverName(const std::string& device)
     return oneLineAscii(path.substr(path.rfind('/') + 1), 32);
 }
 
-}  // namespace
-
-std::string describePortIn(const std::string& sysRoot, unsigned major, unsigned minor)
+// What the sysfs entry of the character device major:minor says of it.
+std::string describeDevice(const std::string& sysRoot, unsigned major, unsigned minor)
 {
     if (major >= kFirstPtyMajor && major <= kLastPtyMajor) {
         return "a pseudo-terminal";
@@ -88,11 +86,13 @@ std::string describePortIn(const std::string& sysRoot, unsigned major, unsigned 
     return name.empty() ? facts : name + " (" + facts + ")";
 }
 
+}  // namespace
+
 std::string describePort(const SerialPort& port, std::int32_t)
 {
     struct stat device {};
     if (fstat(static_cast<int>(port.handle), &device) != 0 || !S_ISCHR(device.st_mode)) {
         return "";
     }
-    return describePortIn("/sys", major(device.st_rdev), minor(device.st_rdev));
+    return describeDevice("/sys", major(device.st_rdev), minor(device.st_rdev));
 }
