@@ -34,15 +34,20 @@ std::string attribute(const std::string& folder, const char* name)
     return oneLineAscii(value, 64);
 }
 
-std::string driverName(const std::string& device)
+std::string linkName(const std::string& link)
 {
     char target[PATH_MAX];
-    const ssize_t length = readlink((device + "/driver").c_str(), target, sizeof target - 1);
+    const ssize_t length = readlink(link.c_str(), target, sizeof target - 1);
     if (length <= 0) {
         return "";
     }
     const std::string path(target, static_cast<std::size_t>(length));
-    return oneLineAscii(path.substr(path.rfind('/') + 1), 32);
+    return path.substr(path.rfind('/') + 1);
+}
+
+std::string driverName(const std::string& device)
+{
+    return oneLineAscii(linkName(device + "/driver"), 32);
 }
 
 // What the sysfs entry of the character device major:minor says of it.
@@ -57,7 +62,13 @@ std::string describeDevice(const std::string& sysRoot, unsigned major, unsigned 
         return "";
     }
     const std::string device = resolved;
-    const std::string driver = driverName(device);
+    // Since Linux 6.2 a UART's tty hangs below the serial core's own port and controller
+    // devices (drivers "port" and "ctrl"): the UART's driver is the one above them.
+    std::string owner = device;
+    for (int level = 0; level < kMostLevelsToUsbDevice && linkName(owner + "/subsystem") == "serial-base"; ++level) {
+        owner.erase(owner.rfind('/'));
+    }
+    const std::string driver = driverName(owner);
     std::string usbDevice;
     std::string folder = device;
     for (int level = 0; level <= kMostLevelsToUsbDevice && folder.size() > sysRoot.size(); ++level) {
