@@ -16,8 +16,8 @@
 #
 # Missing Debian packages are installed first. A leg is left out only when asked with --skip,
 # which CI (CI=true) refuses; the summary says so. Each leg is one CTest run of its label, TEST_JOBS
-# cases at a time (default a core each, but 1 for windows: a Wine case failed there once, side by side),
-# counted by CTest's summary: a case that failed or did not run fails the run, under CI one that skipped.
+# cases at a time (default a core each), counted by CTest's summary: a case that failed or did not
+# run fails the run, under CI one that skipped.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -60,7 +60,7 @@ build() {
 # One leg: CTest runs the cases of one label and says in its summary how many it ran,
 # how many failed, and which did not run (skipped). ctest_leg PRESET LEG LABEL
 ctest_leg() {
-  local status total failures skipped && ctest --preset "$1" -L "^$3\$" --no-tests=error -j "${TEST_JOBS:-$([ "$2" = windows ] && echo 1 || nproc)}" | tee "$log"
+  local status total failures skipped && ctest --preset "$1" -L "^$3\$" --no-tests=error -j "${TEST_JOBS:-$(nproc)}" | tee "$log"
   status=${PIPESTATUS[0]} && read -r failures total < <(sed -n 's/^[0-9]*% tests passed, \([0-9]*\) tests failed out of \([0-9]*\)$/\1 \2/p' "$log")
   [ -n "${total:-}" ] || { fail_leg "$2" "CTest ended without its summary (exit $status)"; return 1; }
   skipped=$(sed -n '/^The following tests did not run:/,/^$/p' "$log" | grep -c ' (Skipped)$')

@@ -67,7 +67,7 @@ std::string prepareWine(WineSetup& setup)
     }
     setenv("WINEPREFIX", setup.prefix.c_str(), 1);
     if (access((setup.prefix + "/dosdevices").c_str(), W_OK) != 0) {
-        return "no Wine prefix at " + setup.prefix + " (the wine/prefix_start test makes it)";
+        return "no Wine prefix at " + setup.prefix + " (the windows leg's prefix_start cases make it)";
     }
     return "";
 }
