@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
-# The Windows release as scripts/release.sh makes it from the checkout's working tree:
-#   release-test.sh SOURCE VERSION BUILD_DIR SIGNED_DIR
+# The Windows release as scripts/release.sh makes it from the checkout's working tree, in
+# two parts that run side by side (the first builds nothing, the second builds):
+#   release-test.sh refusals SOURCE
+#   release-test.sh release SOURCE VERSION BUILD_DIR SIGNED_DIR
 #   BUILD_DIR is the test run's Windows build, with the zip and the MSI's files it packed;
 #   the signed MSI and the files it holds are left in SIGNED_DIR, for msi-test.sh to
 #   install under Wine.
-#   1. A tree with changes, or signing that cannot work, ends the run before anything is
+#   1. refusals: a tree with changes, or signing that cannot work, ends the run before anything is
 #      built, with one line and no dist/: a wrong PKCS#12 password, an expired
 #      certificate, a token that is not there, a wrong PIN, a token with no PIN given, a
 #      PIN inside a PKCS#11 URI (not shown), a timestamp server that refuses, one that
 #      accepts and never answers (within the bound set for the test). Ctrl-C while it
 #      signs ends it, with nothing made.
-#   2. An unsigned release in another folder, under another TZ and umask, later: the same
+#   2. release: an unsigned release in another folder, under another TZ and umask, later: the same
 #      zip and MSI as the test run's own build packs.
 #   3. A signed one from that release's objects, linked and packed again, nothing compiled:
 #      the key on a SoftHSM2 token, its certificate from a CA made here, timestamps from a
@@ -20,8 +22,12 @@
 #      are the unsigned release's, byte for byte, and every other file in the zip and the
 #      MSI is the same.
 set -euo pipefail
-rm -rf "$4"
-source=$(cd "$1" && pwd) version=$2 build=$3 signed_dir=$4
+part=$1
+case $part in
+  refusals) source=$(cd "$2" && pwd) ;;
+  release) source=$(cd "$2" && pwd) version=$3 build=$4 signed_dir=$5 && rm -rf "$signed_dir" ;;
+  *) echo "usage: release-test.sh refusals SOURCE | release SOURCE VERSION BUILD_DIR SIGNED_DIR" >&2; exit 2 ;;
+esac
 here=$(cd "$(dirname "$0")" && pwd)
 scratch=$(mktemp -d)
 trap 'kill ${servers[@]:-} 2>/dev/null || true; rm -rf "$scratch"' EXIT
@@ -107,64 +113,67 @@ serve() {
 serve tsa timestamp "$here/tsa-answer.sh $pki/tsa.cnf"
 # Nothing listens on the discard port here: the connection is refused at once.
 silent=http://127.0.0.1:9/
-# This one takes the connection and never answers.
-serve hung hung "sleep 60"
 
 # 1. Refusals, before any build.
-release=$scratch/refusals/velmoran
-copy "$release"
-mkdir "$release/dist"
-refused() { # refused EXPECTED_LINE_PATTERN RELEASE_OPTIONS...
-  local pattern=$1 status=0
-  shift
-  "$release/scripts/release.sh" --allow-dirty --only win64 --sign "$@" >"$scratch/out" 2>"$scratch/err" || status=$?
-  [ "$status" -eq 1 ] || fail "release.sh $* ended with $status, not 1: $(cat "$scratch/err")"
-  [ "$(wc -l <"$scratch/err")" -eq 1 ] && grep -q -E "^release.sh: $pattern" "$scratch/err" ||
-    fail "release.sh $* said: $(cat "$scratch/err")"
-  [ ! -e "$release/dist" ] || fail "release.sh $* left a dist/"
-  [ ! -e "$release/build/release/win64" ] || fail "release.sh $* built before it failed"
-  echo "refused: $(cat "$scratch/err")"
-}
-echo wrong >"$pki/wrong"
-# The copy's index is empty, so git sees every file as changed: refused unless asked.
-status=0
-"$release/scripts/release.sh" --only win64 2>"$scratch/err" || status=$?
-[ "$status" -eq 1 ] && grep -qx "release.sh: the tree has changes not committed (.*): commit them, or pass --allow-dirty" \
-  "$scratch/err" || fail "release.sh in a changed tree ended with $status: $(cat "$scratch/err")"
-refused "the password does not open .*signer.p12" --pkcs12 "$pki/signer.p12" --password-file "$pki/wrong"
-refused "the certificate '.*expired signer' expired on " --pkcs12 "$pki/expired.p12" --password-file "$pki/password"
-refused "the token gives no key .*velmoran-absent" --pkcs11-module "$module" --pkcs11-key "pkcs11:token=velmoran-absent;object=signer" \
-  --pkcs11-cert "pkcs11:token=velmoran-absent;object=signer" --password-file "$pki/pin"
-refused "the token gives no key" --pkcs11-module "$module" --pkcs11-key "$token" --pkcs11-cert "$token" \
-  --password-file "$pki/wrong"
-VELMORAN_SIGN_PASSWORD='release password' refused "the timestamp server $silent did not answer" \
-  --pkcs12 "$pki/signer.p12" --timestamp-url "$silent"
-VELMORAN_SIGN_TIMEOUT=5 VELMORAN_SIGN_PASSWORD='release password' refused "the timestamp server $hung did not answer" \
-  --pkcs12 "$pki/signer.p12" --timestamp-url "$hung"
-refused "the token's PIN is needed" --pkcs11-module "$module" --pkcs11-key "$token" --pkcs11-cert "$token"
-refused "a PKCS#11 URI with pin-value= would show the PIN" --pkcs11-module "$module" \
-  --pkcs11-key "$token;pin-value=SECRET4321" --pkcs11-cert "$token" --password-file "$pki/pin"
-! grep -q SECRET4321 "$scratch/err" "$scratch/out" || fail "release.sh printed the PIN of a pkcs11 URI"
+if [ "$part" = refusals ]; then
+  # This one takes the connection and never answers.
+  serve hung hung "sleep 60"
+  release=$scratch/refusals/velmoran
+  copy "$release"
+  mkdir "$release/dist"
+  refused() { # refused EXPECTED_LINE_PATTERN RELEASE_OPTIONS...
+    local pattern=$1 status=0
+    shift
+    "$release/scripts/release.sh" --allow-dirty --only win64 --sign "$@" >"$scratch/out" 2>"$scratch/err" || status=$?
+    [ "$status" -eq 1 ] || fail "release.sh $* ended with $status, not 1: $(cat "$scratch/err")"
+    [ "$(wc -l <"$scratch/err")" -eq 1 ] && grep -q -E "^release.sh: $pattern" "$scratch/err" ||
+      fail "release.sh $* said: $(cat "$scratch/err")"
+    [ ! -e "$release/dist" ] || fail "release.sh $* left a dist/"
+    [ ! -e "$release/build/release/win64" ] || fail "release.sh $* built before it failed"
+    echo "refused: $(cat "$scratch/err")"
+  }
+  echo wrong >"$pki/wrong"
+  # The copy's index is empty, so git sees every file as changed: refused unless asked.
+  status=0
+  "$release/scripts/release.sh" --only win64 2>"$scratch/err" || status=$?
+  [ "$status" -eq 1 ] && grep -qx "release.sh: the tree has changes not committed (.*): commit them, or pass --allow-dirty" \
+    "$scratch/err" || fail "release.sh in a changed tree ended with $status: $(cat "$scratch/err")"
+  refused "the password does not open .*signer.p12" --pkcs12 "$pki/signer.p12" --password-file "$pki/wrong"
+  refused "the certificate '.*expired signer' expired on " --pkcs12 "$pki/expired.p12" --password-file "$pki/password"
+  refused "the token gives no key .*velmoran-absent" --pkcs11-module "$module" --pkcs11-key "pkcs11:token=velmoran-absent;object=signer" \
+    --pkcs11-cert "pkcs11:token=velmoran-absent;object=signer" --password-file "$pki/pin"
+  refused "the token gives no key" --pkcs11-module "$module" --pkcs11-key "$token" --pkcs11-cert "$token" \
+    --password-file "$pki/wrong"
+  VELMORAN_SIGN_PASSWORD='release password' refused "the timestamp server $silent did not answer" \
+    --pkcs12 "$pki/signer.p12" --timestamp-url "$silent"
+  VELMORAN_SIGN_TIMEOUT=5 VELMORAN_SIGN_PASSWORD='release password' refused "the timestamp server $hung did not answer" \
+    --pkcs12 "$pki/signer.p12" --timestamp-url "$hung"
+  refused "the token's PIN is needed" --pkcs11-module "$module" --pkcs11-key "$token" --pkcs11-cert "$token"
+  refused "a PKCS#11 URI with pin-value= would show the PIN" --pkcs11-module "$module" \
+    --pkcs11-key "$token;pin-value=SECRET4321" --pkcs11-cert "$token" --password-file "$pki/pin"
+  ! grep -q SECRET4321 "$scratch/err" "$scratch/out" || fail "release.sh printed the PIN of a pkcs11 URI"
 
-# Ctrl-C while osslsigncode signs (a stand-in that waits): the release ends, nothing made.
-# In a session of its own, with Ctrl-C's default action, as from a terminal (a command this
-# script starts in the background would ignore it).
-mkdir "$scratch/stalling"
-printf '#!/bin/sh\ntouch "%s/signing"\nexec sleep 60\n' "$scratch" >"$scratch/stalling/osslsigncode"
-chmod +x "$scratch/stalling/osslsigncode"
-PATH=$scratch/stalling:$PATH VELMORAN_SIGN_PASSWORD='release password' setsid env --default-signal=INT \
-  "$release/scripts/release.sh" \
-  --allow-dirty --only win64 --sign --pkcs12 "$pki/signer.p12" >"$scratch/out" 2>"$scratch/err" &
-signing=$!
-for _ in $(seq 300); do [ ! -e "$scratch/signing" ] || break; sleep 0.1; done
-[ -e "$scratch/signing" ] || fail "release.sh never came to sign: $(cat "$scratch/err")"
-kill -INT -- -"$signing"
-stopped=$SECONDS status=0
-wait "$signing" || status=$?
-[ "$status" -eq 130 ] && [ $((SECONDS - stopped)) -lt 30 ] ||
-  fail "Ctrl-C while signing: release.sh ended with $status after $((SECONDS - stopped)) s"
-[ ! -e "$release/dist" ] && [ ! -e "$release/build/release/win64" ] || fail "release.sh went on after Ctrl-C"
-echo "refused: Ctrl-C while signing ended the release ($status), nothing made"
+  # Ctrl-C while osslsigncode signs (a stand-in that waits): the release ends, nothing made.
+  # In a session of its own, with Ctrl-C's default action, as from a terminal (a command this
+  # script starts in the background would ignore it).
+  mkdir "$scratch/stalling"
+  printf '#!/bin/sh\ntouch "%s/signing"\nexec sleep 60\n' "$scratch" >"$scratch/stalling/osslsigncode"
+  chmod +x "$scratch/stalling/osslsigncode"
+  PATH=$scratch/stalling:$PATH VELMORAN_SIGN_PASSWORD='release password' setsid env --default-signal=INT \
+    "$release/scripts/release.sh" \
+    --allow-dirty --only win64 --sign --pkcs12 "$pki/signer.p12" >"$scratch/out" 2>"$scratch/err" &
+  signing=$!
+  for _ in $(seq 300); do [ ! -e "$scratch/signing" ] || break; sleep 0.1; done
+  [ -e "$scratch/signing" ] || fail "release.sh never came to sign: $(cat "$scratch/err")"
+  kill -INT -- -"$signing"
+  stopped=$SECONDS status=0
+  wait "$signing" || status=$?
+  [ "$status" -eq 130 ] && [ $((SECONDS - stopped)) -lt 30 ] ||
+    fail "Ctrl-C while signing: release.sh ended with $status after $((SECONDS - stopped)) s"
+  [ ! -e "$release/dist" ] && [ ! -e "$release/build/release/win64" ] || fail "release.sh went on after Ctrl-C"
+  echo "refused: Ctrl-C while signing ended the release ($status), nothing made"
+  exit 0
+fi
 
 # 2. An unsigned release, elsewhere, in another time zone and umask, later than the test
 # run's build: the same bytes. The releases build at the lowest priority: the cases beside
