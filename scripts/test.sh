@@ -38,7 +38,7 @@ install=(native) && for leg in windows arm drivers fuzz; do runs $leg && install
 scripts/install-deps.sh "${install[@]}" ||
   { echo "test.sh: the packages above are needed; or leave their leg out with --skip" >&2; exit 1; }
 
-log=$(mktemp) && trap 'rm -f "$log"' EXIT
+log=$(mktemp) && trap 'rm -f "$log" ${asan_log:+"$asan_log"}' EXIT
 declare -A summary=() && failed=0
 fail_leg() { summary[$1]="FAILED: $2"; failed=1; }
 # Each step's wall time, in the order the steps ran: timed STEP COMMAND...
@@ -69,6 +69,22 @@ ctest_leg() {
   [ "$skipped" -eq 0 ] || [ "${CI:-}" != true ] || fail_leg "$2" "${summary[$2]}: nothing may skip under CI"
 }
 
+# The sanitizer build goes on beside the drivers leg, at the lowest priority: that leg's
+# guests boot alone among the cases, each on one core, and leave the other idle. Its output
+# is shown when it is waited for.
+asan_build= asan_log=
+start_asan_build() {
+  asan_log=$(mktemp)
+  nice -n 19 bash -c 'cmake --preset asan && cmake --build --preset asan' >"$asan_log" 2>&1 &
+  asan_build=$!
+}
+finish_asan_build() {
+  local status=0
+  wait "$asan_build" || status=$?
+  cat "$asan_log" && rm -f "$asan_log"
+  [ "$status" -eq 0 ] || { fail_leg sanitizers "the asan build failed"; return 1; }
+}
+
 fuzz() { scripts/fuzz.sh "${FUZZ_SECONDS:-30}" | tee "$log"; }
 if runs fuzz && timed fuzz fuzz; then
   summary[fuzz]="$(grep -c '^fuzzed ' "$log") targets, no failure ($(sed -n 's/^fuzzed \([a-z_]*\): \([0-9]*\) inputs$/\1 \2/p' "$log" | paste -sd, | sed 's/,/, /g') inputs)"
@@ -79,10 +95,16 @@ fi
 on() { runs "$1" && echo ON || echo OFF; }
 if timed "build (default)" build default "native windows arm drivers" "-DVELMORAN_WINDOWS_LEG=$(on windows)" \
   "-DVELMORAN_ARM_LEG=$(on arm)" "-DVELMORAN_DRIVERS_LEG=$(on drivers)"; then
-  for leg in native windows arm drivers; do runs $leg && timed "tests ($leg)" ctest_leg default $leg $leg; done
+  for leg in native windows arm; do runs $leg && timed "tests ($leg)" ctest_leg default $leg $leg; done
+  runs drivers && runs sanitizers && start_asan_build
+  runs drivers && timed "tests (drivers)" ctest_leg default drivers drivers
 fi
 if runs sanitizers; then
-  timed "build (asan)" build asan sanitizers && timed "tests (sanitizers)" ctest_leg asan sanitizers native
+  if [ -n "$asan_build" ]; then
+    timed "build (asan), what was left of it after the drivers leg" finish_asan_build
+  else
+    timed "build (asan)" build asan sanitizers
+  fi && timed "tests (sanitizers)" ctest_leg asan sanitizers native
 fi
 
 printf '\nSummary\n'
