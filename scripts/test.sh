@@ -38,27 +38,23 @@ install=(native) && for leg in windows arm drivers fuzz; do runs $leg && install
 scripts/install-deps.sh "${install[@]}" ||
   { echo "test.sh: the packages above are needed; or leave their leg out with --skip" >&2; exit 1; }
 
-log=$(mktemp) && trap 'rm -f "$log" ${asan_log:+"$asan_log"}' EXIT
+log=$(mktemp) asan_log=$(mktemp) && trap 'rm -f "$log" "$asan_log"' EXIT
 declare -A summary=() && failed=0
 fail_leg() { summary[$1]="FAILED: $2"; failed=1; }
 # Each step's wall time, in the order the steps ran: timed STEP COMMAND...
 run_started=$SECONDS && steps=()
 timed() {
-  local step=$1 started=$SECONDS status=0
-  shift && "$@" || status=$?
-  steps+=("$step $((SECONDS - started)) s")
-  return $status
+  local step=$1 started=$SECONDS status=0 && shift && "$@" || status=$?
+  steps+=("$step $((SECONDS - started)) s") && return $status
 }
 
 # Configures and builds a preset, or marks its legs failed: build PRESET "LEG..." [CMAKE_ARGS...]
 build() {
   cmake --preset "$1" "${@:3}" && cmake --build --preset "$1" && return 0
-  for leg in $2; do fail_leg "$leg" "the $1 build failed"; done
-  return 1
+  for leg in $2; do fail_leg "$leg" "the $1 build failed"; done; return 1
 }
 
-# One leg: CTest runs the cases of one label and says in its summary how many it ran,
-# how many failed, and which did not run (skipped). ctest_leg PRESET LEG LABEL
+# One leg, the cases of one label, counted by CTest's summary (ran, failed, skipped): ctest_leg PRESET LEG LABEL
 ctest_leg() {
   local status total failures skipped && ctest --preset "$1" -L "^$3\$" --no-tests=error -j "${TEST_JOBS:-$(nproc)}" | tee "$log"
   status=${PIPESTATUS[0]} && read -r failures total < <(sed -n 's/^[0-9]*% tests passed, \([0-9]*\) tests failed out of \([0-9]*\)$/\1 \2/p' "$log")
@@ -67,22 +63,6 @@ ctest_leg() {
   summary[$2]="$((total - failures - skipped)) passed, $skipped skipped, $failures failed"
   [ "$status" -eq 0 ] || fail_leg "$2" "${summary[$2]} (ctest exit $status)"
   [ "$skipped" -eq 0 ] || [ "${CI:-}" != true ] || fail_leg "$2" "${summary[$2]}: nothing may skip under CI"
-}
-
-# The sanitizer build goes on beside the drivers leg, at the lowest priority: that leg's
-# guests boot alone among the cases, each on one core, and leave the other idle. Its output
-# is shown when it is waited for.
-asan_build= asan_log=
-start_asan_build() {
-  asan_log=$(mktemp)
-  nice -n 19 bash -c 'cmake --preset asan && cmake --build --preset asan' >"$asan_log" 2>&1 &
-  asan_build=$!
-}
-finish_asan_build() {
-  local status=0
-  wait "$asan_build" || status=$?
-  cat "$asan_log" && rm -f "$asan_log"
-  [ "$status" -eq 0 ] || { fail_leg sanitizers "the asan build failed"; return 1; }
 }
 
 fuzz() { scripts/fuzz.sh "${FUZZ_SECONDS:-30}" | tee "$log"; }
@@ -96,16 +76,14 @@ on() { runs "$1" && echo ON || echo OFF; }
 if timed "build (default)" build default "native windows arm drivers" "-DVELMORAN_WINDOWS_LEG=$(on windows)" \
   "-DVELMORAN_ARM_LEG=$(on arm)" "-DVELMORAN_DRIVERS_LEG=$(on drivers)"; then
   for leg in native windows arm; do runs $leg && timed "tests ($leg)" ctest_leg default $leg $leg; done
-  runs drivers && runs sanitizers && start_asan_build
+  # The sanitizer build goes on beside the drivers leg, niced: its guests boot alone, a core each.
+  runs drivers && runs sanitizers && { nice -n 19 bash -c 'cmake --preset asan && cmake --build --preset asan' >"$asan_log" 2>&1 & asan=$!; }
   runs drivers && timed "tests (drivers)" ctest_leg default drivers drivers
 fi
-if runs sanitizers; then
-  if [ -n "$asan_build" ]; then
-    timed "build (asan), what was left of it after the drivers leg" finish_asan_build
-  else
-    timed "build (asan)" build asan sanitizers
-  fi && timed "tests (sanitizers)" ctest_leg asan sanitizers native
-fi
+asan_built() { wait "$asan" && cat "$asan_log" && return; cat "$asan_log"; fail_leg sanitizers "the asan build failed"; return 1; }
+step=(build asan sanitizers) && [ -z "${asan:-}" ] || step=(asan_built)
+runs sanitizers && timed "build (asan${asan:+, the rest after the drivers leg})" "${step[@]}" &&
+  timed "tests (sanitizers)" ctest_leg asan sanitizers native
 
 printf '\nSummary\n'
 for leg in fuzz native windows arm drivers sanitizers; do
