@@ -38,7 +38,7 @@ install=(native) && for leg in windows arm drivers fuzz; do runs $leg && install
 scripts/install-deps.sh "${install[@]}" ||
   { echo "test.sh: the packages above are needed; or leave their leg out with --skip" >&2; exit 1; }
 
-log=$(mktemp) asan_log=$(mktemp) && trap 'rm -f "$log" "$asan_log"' EXIT
+log=$(mktemp) asan_log=$(mktemp) && trap '[ -z "${asan:-}" ] || kill -- -"$asan" 2>/dev/null; rm -f "$log" "$asan_log"' EXIT
 declare -A summary=() && failed=0
 fail_leg() { summary[$1]="FAILED: $2"; failed=1; }
 # Each step's wall time, in the order the steps ran: timed STEP COMMAND...
@@ -76,8 +76,8 @@ on() { runs "$1" && echo ON || echo OFF; }
 if timed "build (default)" build default "native windows arm drivers" "-DVELMORAN_WINDOWS_LEG=$(on windows)" \
   "-DVELMORAN_ARM_LEG=$(on arm)" "-DVELMORAN_DRIVERS_LEG=$(on drivers)"; then
   for leg in native windows arm; do runs $leg && timed "tests ($leg)" ctest_leg default $leg $leg; done
-  # The sanitizer build goes on beside the drivers leg, niced: its guests boot alone, a core each.
-  runs drivers && runs sanitizers && { nice -n 19 bash -c 'cmake --preset asan && cmake --build --preset asan' >"$asan_log" 2>&1 & asan=$!; }
+  # The sanitizer build beside the drivers leg (whose guests boot alone), niced, in a group (set -m) the run's end stops.
+  runs drivers && runs sanitizers && { set -m; nice -n 19 bash -c 'cmake --preset asan && cmake --build --preset asan' </dev/null >"$asan_log" 2>&1 & asan=$! && set +m; }
   runs drivers && timed "tests (drivers)" ctest_leg default drivers drivers
 fi
 asan_built() { wait "$asan" && cat "$asan_log" && return; cat "$asan_log"; fail_leg sanitizers "the asan build failed"; return 1; }
