@@ -23,7 +23,12 @@ standin_start() {
     sleep 0.05
   done
   standin_line=$(head -n 1 "$log" | tr -d '\r')
-  [ -n "$standin_line" ] || { echo "the stand-in device did not start: $*" >&2; return 1; }
+  [ -z "$standin_line" ] || return 0
+  # Whether it ended, and how: under Wine (WINEDEBUG=-all) a program that crashes says nothing.
+  local ended="it is still running after 15 s" status=0
+  kill -0 "$standin" 2>/dev/null || { wait "$standin" || status=$?; ended="it ended with status $status"; }
+  echo "the stand-in device did not start ($ended, nothing on its output): $*" >&2
+  return 1
 }
 
 null_modem_open() {
